@@ -5,6 +5,35 @@
 // Categories: 6 runtime, services, logon module, web agent; 9 message-object
 // layers. Event categories: 9 runtime, 2 logon module, 3 remote access,
 // 5 web agent.
+//
+// Settings, DWORD values under HKEY_LOCAL_MACHINE "SOFTWARE\\Tavrik\\KELCLIENT"
+// (an environment variable of the same meaning overrides each one):
+//   TraceLevel       bit mask of the levels written (TAVRIK_TRACE_LEVEL);
+//                    missing: 0, nothing is traced
+//   TraceDest        where traces go (TAVRIK_TRACE_DEST); missing: log file
+//                      1 event log  -> syslog, facility authpriv, priority debug
+//                      2 console    -> stderr
+//                      4 log file   -> <LogDir>/trace.log
+//                      8 debugger   -> stderr (written once when 2 is set too)
+//   EventLogControl  event filtering for the controlled calls
+//                    (TAVRIK_EVENT_LOG_CONTROL): 0 Default writes every
+//                    class; 1 Low writes classes up to 3; 2 Medium up to 2;
+//                    3 High (and above) only class 1
+// Settings are re-read at most every two seconds, and at once by
+// QVEventTextReload; with tracing off a trace call costs an atomic load and
+// a coarse clock read.
+//
+// Events are written to <LogDir>/events.jsonl, one JSON object per line,
+// each line appended with one write so that processes may log at once:
+//   {"time":"2026-01-31T12:00:00.123Z","program":"promptsvc","pid":42,
+//    "code":"0xC0002716","severity":"error","class":0,"category":9,
+//    "user":"alice" or null,"inserts":["alice"],"number":0,
+//    "text":"Access denied"}
+// "text" is the code's text with %1, %2 ... replaced by the inserts; for the
+// calls with one text insert, %1 is that text and %2 the number.
+// Events also go to syslog (authpriv) when the system runs on the production
+// root; on a private root (tests, demo) only when TAVRIK_EVENT_SYSLOG=1.
+// TAVRIK_EVENT_SYSLOG=0 turns syslog off everywhere.
 #pragma once
 
 #include <cstddef>
@@ -17,11 +46,21 @@ typedef const char* QVSID;
 #define QV_SID_NONE ((QVSID)0)
 #define QV_SID_UNSET ((QVSID)-1)
 
+// TraceDest bits.
+#define QV_TRACE_DEST_EVENTLOG 1u
+#define QV_TRACE_DEST_CONSOLE 2u
+#define QV_TRACE_DEST_LOGFILE 4u
+#define QV_TRACE_DEST_DEBUGGER 8u
+
 extern "C" {
 
 // Writes a trace record when `level` is enabled by TraceLevel.
 void QVTraceMessage(uint32_t level, uint32_t category, const char* module, int line,
                     const char* format, ...) __attribute__((format(printf, 5, 6)));
+
+// Nonzero when a trace of `level` would be written; lets callers skip
+// building costly arguments.
+int QVTraceEnabled(uint32_t level);
 
 // Always written.
 void QVLogEvent(uint32_t category, QVSTATUS code, QVSID sid, const char* text, uint32_t number);
@@ -42,6 +81,14 @@ char* QVFormatError(char* buffer, size_t size, const char* format, QVSTATUS code
 
 // The text of a status or event code, or nullptr when the code is unknown.
 const char* QVStatusText(QVSTATUS code);
+
+// Re-reads the settings now (after a configuration change, or a test
+// changing the root or the environment) and reopens the trace file.
+void QVEventTextReload(void);
+
+// What a trace may show of a secret (passcode, PIN, key, pass phrase):
+// "<null>", "<empty>" or "****", never the value or its length.
+const char* QVMask(const char* secret);
 
 }  // extern "C"
 

@@ -1,17 +1,10 @@
-// Placeholder: traces and events go nowhere until the full library lands.
-#include "platform/eventtext/eventtext.h"
-
+// The one table of status and event texts, and the formatter over it.
 #include <cstdio>
 #include <cstring>
 
-extern "C" {
+#include "platform/eventtext/eventtext.h"
 
-void QVTraceMessage(uint32_t, uint32_t, const char*, int, const char*, ...) {}
-void QVLogEvent(uint32_t, QVSTATUS, QVSID, const char*, uint32_t) {}
-void QVILogEvent(uint32_t, uint32_t, QVSTATUS, QVSID, const char*, uint32_t) {}
-void QVILogEventEx(uint32_t, uint32_t, QVSTATUS, QVSID, uint32_t, const char* const*) {}
-void QVLogEventControl(uint32_t, uint32_t, QVSTATUS, QVSID, const char*, uint32_t) {}
-void QVLogEventControlEx(uint32_t, uint32_t, QVSTATUS, QVSID, uint32_t, const char* const*) {}
+extern "C" {
 
 const char* QVStatusText(QVSTATUS code) {
   switch (code) {
@@ -41,6 +34,11 @@ char* QVFormatError(char* buffer, size_t size, const char* format, QVSTATUS code
     std::snprintf(buffer, size, "%.*s%s%s", static_cast<int>(at - format), format, text, at + 2);
   }
   return buffer;
+}
+
+const char* QVMask(const char* secret) {
+  if (!secret) return "<null>";
+  return *secret ? "****" : "<empty>";
 }
 
 }  // extern "C"
