@@ -1,0 +1,161 @@
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+#include <limits>
+
+#include "platform/kobj/kobj.h"
+#include "platform/kobj/names.h"
+#include "platform/kobj/objfile.h"
+
+namespace qv::kobj {
+namespace {
+
+// Opens (or, for a new object, recreates zero-filled) the segment of an
+// object whose control file is held under its guard.
+OpenStatus OpenSegment(const std::string& shm_name, internal::Block& block, bool is_new, std::size_t size,
+                       Access access, int* shm_fd, std::size_t* actual) {
+  if (is_new) {
+    const unsigned mode = internal::ModeFor(access);
+    int fd = ::shm_open(shm_name.c_str(), O_RDWR | O_CREAT, mode);
+    if (fd < 0) return errno == EACCES ? OpenStatus::AccessDenied : OpenStatus::Failed;
+    ::fchmod(fd, mode);
+    // A segment left by a process that died is emptied first.
+    if (::ftruncate(fd, 0) != 0 || ::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+      ::close(fd);
+      ::shm_unlink(shm_name.c_str());
+      return OpenStatus::Failed;
+    }
+    block.memory_size = size;
+    *shm_fd = fd;
+    *actual = size;
+    return OpenStatus::Created;
+  }
+  int fd = ::shm_open(shm_name.c_str(), O_RDWR, 0);
+  if (fd < 0) return errno == EACCES ? OpenStatus::AccessDenied : OpenStatus::Failed;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || block.memory_size == 0 ||
+      static_cast<std::uint64_t>(st.st_size) != block.memory_size) {
+    ::close(fd);
+    return OpenStatus::Failed;
+  }
+  *shm_fd = fd;
+  *actual = static_cast<std::size_t>(block.memory_size);
+  return OpenStatus::AlreadyExists;
+}
+
+}  // namespace
+
+SharedView::~SharedView() { Unmap(); }
+
+SharedView::SharedView(SharedView&& other) noexcept { *this = std::move(other); }
+
+SharedView& SharedView::operator=(SharedView&& other) noexcept {
+  if (this != &other) {
+    Unmap();
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
+void SharedView::Unmap() {
+  if (data_) ::munmap(data_, size_);
+  data_ = nullptr;
+  size_ = 0;
+}
+
+SharedMemory::~SharedMemory() { Close(); }
+
+SharedMemory::SharedMemory(SharedMemory&& other) noexcept { *this = std::move(other); }
+
+SharedMemory& SharedMemory::operator=(SharedMemory&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+    shm_fd_ = std::exchange(other.shm_fd_, -1);
+    path_ = std::move(other.path_);
+    other.path_.clear();
+    shm_name_ = std::move(other.shm_name_);
+    other.shm_name_.clear();
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
+OpenStatus SharedMemory::Create(std::string_view name, std::size_t size, Access access) {
+  Close();
+  if (size == 0 || size > static_cast<std::size_t>(std::numeric_limits<off_t>::max()))
+    return OpenStatus::InvalidArgument;
+  const std::string shm_name = internal::SegmentName(internal::EncodeName(name));
+  int shm_fd = -1;
+  std::size_t actual = 0;
+  internal::ObjFile file;
+  const OpenStatus s = internal::OpenObjFile(
+      internal::Kind::Memory, name, true, access,
+      [&](internal::ObjFile& f, bool is_new) {
+        return OpenSegment(shm_name, *f.block, is_new, size, access, &shm_fd, &actual);
+      },
+      file);
+  if (!IsOpen(s)) return s;
+  ::munmap(file.block, internal::kBlockFileSize);  // the state is only needed while opening
+  fd_ = file.fd;
+  shm_fd_ = shm_fd;
+  path_ = std::move(file.path);
+  shm_name_ = shm_name;
+  size_ = actual;
+  return s;
+}
+
+OpenStatus SharedMemory::Open(std::string_view name) {
+  Close();
+  const std::string shm_name = internal::SegmentName(internal::EncodeName(name));
+  int shm_fd = -1;
+  std::size_t actual = 0;
+  internal::ObjFile file;
+  const OpenStatus s = internal::OpenObjFile(
+      internal::Kind::Memory, name, false, Access::Owner,
+      [&](internal::ObjFile& f, bool is_new) {
+        const OpenStatus seg = OpenSegment(shm_name, *f.block, is_new, 0, Access::Owner, &shm_fd, &actual);
+        return seg == OpenStatus::AlreadyExists ? OpenStatus::Opened : seg;
+      },
+      file);
+  if (!IsOpen(s)) return s;
+  ::munmap(file.block, internal::kBlockFileSize);
+  fd_ = file.fd;
+  shm_fd_ = shm_fd;
+  path_ = std::move(file.path);
+  shm_name_ = shm_name;
+  size_ = actual;
+  return s;
+}
+
+void SharedMemory::Close() {
+  if (fd_ < 0) return;
+  if (shm_fd_ >= 0) ::close(shm_fd_);
+  internal::ObjFile file;
+  file.fd = fd_;
+  file.path = std::move(path_);
+  const std::string shm_name = shm_name_;
+  internal::CloseObjFile(file, [&shm_name] { ::shm_unlink(shm_name.c_str()); });
+  fd_ = -1;
+  shm_fd_ = -1;
+  path_.clear();
+  shm_name_.clear();
+  size_ = 0;
+}
+
+bool SharedMemory::Map(SharedView& out) const {
+  out.Unmap();
+  if (shm_fd_ < 0) return false;
+  void* map = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, shm_fd_, 0);
+  if (map == MAP_FAILED) return false;
+  out.data_ = map;
+  out.size_ = size_;
+  return true;
+}
+
+}  // namespace qv::kobj
