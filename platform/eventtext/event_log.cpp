@@ -32,12 +32,7 @@ void WriteRecord(const EventInput& event) {
     close(fd);
   }
   if (s.syslog_events) {
-    std::vector<std::string> expansion = event.inserts;
-    if (event.number_insert) {
-      expansion.resize(1);
-      expansion.push_back(NumberInsert(event.number));
-    }
-    std::string text = EventText(event.code, expansion);
+    std::string text = EventText(event.code, TextInserts(event));
     syslog(LOG_AUTHPRIV | SyslogPriority(event.code), "event 0x%08X%s%s: %s", event.code,
            event.user ? " user " : "", event.user ? event.user : "", text.c_str());
   }

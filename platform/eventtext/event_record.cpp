@@ -125,6 +125,15 @@ std::string NumberInsert(uint32_t number) {
   return text;
 }
 
+std::vector<std::string> TextInserts(const EventInput& event) {
+  std::vector<std::string> inserts = event.inserts;
+  if (event.number_insert && (event.number != 0 || QVStatusText(event.code))) {
+    inserts.resize(1);
+    inserts.push_back(NumberInsert(event.number));
+  }
+  return inserts;
+}
+
 std::string BoundedInsert(const char* text) {
   if (!text) return {};
   size_t n = 0;
@@ -170,14 +179,7 @@ std::string BuildEventRecord(const EventInput& event, std::string_view time_iso,
   r += "],\"number\":";
   r += std::to_string(event.number);
   r += ",\"text\":\"";
-  if (event.number_insert) {
-    std::vector<std::string> expansion = event.inserts;
-    expansion.resize(1);
-    expansion.push_back(NumberInsert(event.number));
-    r += JsonEscape(EventText(event.code, expansion));
-  } else {
-    r += JsonEscape(EventText(event.code, event.inserts));
-  }
+  r += JsonEscape(EventText(event.code, TextInserts(event)));
   r += "\"}\n";
   return r;
 }

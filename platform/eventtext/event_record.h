@@ -37,6 +37,11 @@ const char* Severity(QVSTATUS code);
 // `text` with %1 ... %99 replaced by the inserts (missing ones by nothing).
 std::string ExpandInserts(std::string_view text, const std::vector<std::string>& inserts);
 
+// The inserts the event's text is expanded with: the text inserts, and for
+// the single-insert calls the number as %2 (left out of an unknown code's
+// text when it is 0).
+std::vector<std::string> TextInserts(const EventInput& event);
+
 // The readable text of an event: the code's text with its inserts, or for an
 // unknown code "Event 0x........" followed by the inserts.
 std::string EventText(QVSTATUS code, const std::vector<std::string>& inserts);
