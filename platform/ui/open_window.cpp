@@ -36,6 +36,12 @@ int CloseThreadWindows(ThreadKey thread) {
   return count;
 }
 
+DialogScope::DialogScope() : window_(new internal::OpenWindow()) {}
+
+DialogScope::~DialogScope() { delete static_cast<internal::OpenWindow*>(window_); }
+
+bool DialogScope::Closed() const { return static_cast<internal::OpenWindow*>(window_)->Closed(); }
+
 namespace internal {
 
 OpenWindow::OpenWindow() : thread_(CurrentThreadKey()) {

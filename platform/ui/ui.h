@@ -130,6 +130,21 @@ class DialogHooks {
 // answers on return. Returns the button's id, kIdTimedOut or kIdClosed.
 int RunDialog(Dialog& dialog, DialogHooks* hooks);
 
+// Keeps a dialog open across several calls (its own rounds and the message
+// boxes opened from it), so that CloseThreadWindows reaches it between them.
+class DialogScope {
+ public:
+  DialogScope();
+  ~DialogScope();
+  DialogScope(const DialogScope&) = delete;
+  DialogScope& operator=(const DialogScope&) = delete;
+  // True once CloseThreadWindows asked this thread's windows to close.
+  bool Closed() const;
+
+ private:
+  void* window_;
+};
+
 // --- Back ends -------------------------------------------------------------
 
 class Backend {
