@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "qvextobj.h"
 #include "qvstatus.h"
 
 extern "C" {
@@ -55,7 +56,8 @@ void vQVCertFreeCert(uint8_t* bytes);
 
 // Reads the private-key record (tag 2) and decrypts it with the pass phrase.
 // `key` must hold QV_KEYFILE_MAX_DATA bytes. On failure nothing is written to
-// `key` and *keyLength is 0.
+// `key` and *keyLength is 0; 19207 when the decrypted bytes are no PKCS #8
+// structure (a wrong pass phrase that passed the padding check).
 uint32_t errQVKeyFileGetPrivateKeyEx(const char* path, uint8_t* key, uint32_t* keyLength,
                                      const char* passPhrase);
 
@@ -68,8 +70,19 @@ uint32_t errQVPKCS5PBEncDnc(const uint8_t* in, uint32_t inLength, uint8_t* out, 
                             int direction);
 
 // Key-file records: `data` of iGetKeyFromKeyFile holds QV_KEYFILE_MAX_DATA bytes.
+// 19305 when the file ends after whole records without the tag; 19304 for a
+// bad marker, an overlong or a truncated record.
 int iGetKeyFromKeyFile(const char* path, int tag, uint8_t* data, uint32_t* length);
 int iAddKeyToEndOfKeyFile(const char* path, int tag, const uint8_t* data, uint32_t length);
+
+// Encrypts a PKCS #8 key under the pass phrase and appends it (tag 2).
+uint32_t errQVKeyFileAddPrivateKeyToEndEx(const char* path, const uint8_t* key, uint32_t keyLength,
+                                          const char* passPhrase);
+// Records without encryption; `key` of the readers holds QV_KEYFILE_MAX_DATA bytes.
+uint32_t errQVKeyFileAddPrivateKeyToEnd(const char* path, const uint8_t* key, uint32_t length);
+uint32_t errQVKeyFileAddPublicKeyToEnd(const char* path, const uint8_t* key, uint32_t length);
+uint32_t errQVKeyFileGetPrivateKey(const char* path, uint8_t* key, uint32_t* length);
+uint32_t errQVKeyFileGetPublicKey(const char* path, uint8_t* key, uint32_t* length);
 
 // Text of a utility-library code; "Unknown error" for any other.
 const char* pszQVCryptoMsgToString(uint32_t code);
@@ -133,6 +146,25 @@ QVSTATUS CMGetSSDesktopCert(uint8_t** cert, uint32_t* length);
 QVSTATUS CMGetDesktopPrivateKey(EVP_PKEY** key);
 QVSTATUS CMClearSessionCerts(void);
 
+// Keeps the session-certificate object's text form for user and domain.
+// 0, QVE_CM_CERT_REPLACED when an older one was replaced (a warning).
+QVSTATUS CMStoreSessionCert(const char* user, const char* domain, HQVEXTOBJ obj);
+// A new object parsed from the stored text (caller destroys it);
+// QVE_CM_NO_SESSION_CERT when there is none.
+QVSTATUS CMGetSessionCert(const char* user, const char* domain, HQVEXTOBJ* obj);
+
+// How the desktop calls above reach the cache. The table starts out bound to
+// the local operations (LDM*); the cache service installs its own.
+struct CMCacheDispatch {
+  QVSTATUS (*getDesktopCred)(uint32_t item, CM_CRED_BUFFER* out);
+  QVSTATUS (*storeSessionCert)(const char* user, const char* domain, const CM_CRED_BUFFER* text);
+  QVSTATUS (*getSessionCert)(const char* user, const char* domain, CM_CRED_BUFFER* out);
+  QVSTATUS (*clearSessionCerts)(void);
+};
+const CMCacheDispatch* CMGetCacheDispatch(void);
+// Null restores the local operations. The table must outlive its use.
+void CMSetCacheDispatch(const CMCacheDispatch* dispatch);
+
 // Local cache operations run in the cache host.
 QVSTATUS LDMDesktopGetDesktopCred(uint32_t item, CM_CRED_BUFFER* out);
 QVSTATUS LDMDesktopStoreSessionCert(const char* user, const char* domain,
@@ -154,5 +186,18 @@ QVSTATUS CMGetDCPrivateKey(EVP_PKEY** key);
 
 // Lifetime of issued session certificates in seconds (0: switched off).
 uint32_t CMGetSessionCertLifetime(void);
+
+// ---- Session certificates ----
+
+// Issues a session certificate for user, domain and workstation to the
+// holder of the desktop certificate, signed with the DC key. The new object
+// ("SessionCertificate" with cert1, cert2) belongs to the caller.
+QVSTATUS CMCreateSessionCert(const char* user, const char* domain, const char* workstation,
+                             const uint8_t* desktopCert, uint32_t desktopCertLength,
+                             HQVEXTOBJ* obj);
+// 0 when the object holds a valid session certificate for the three names
+// that chains to the trusted root.
+QVSTATUS CMVerifySessionCert(const char* user, const char* domain, const char* workstation,
+                             HQVEXTOBJ obj);
 
 }  // extern "C"
