@@ -40,6 +40,25 @@ std::string ExpandInserts(std::string_view text, const std::vector<std::string>&
   return out;
 }
 
+namespace {
+
+bool HasMarker(std::string_view text) {
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] == '%' && text[i + 1] >= '1' && text[i + 1] <= '9') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string WithoutInserts(std::string_view text) {
+  if (!text.empty() && text.back() == ')') {
+    size_t open = text.rfind(" (");
+    if (open != std::string_view::npos && HasMarker(text.substr(open))) text = text.substr(0, open);
+  }
+  return ExpandInserts(text, {});
+}
+
 std::string EventText(QVSTATUS code, const std::vector<std::string>& inserts) {
   if (const char* text = QVStatusText(code)) return ExpandInserts(text, inserts);
   char head[32];

@@ -37,6 +37,11 @@ const char* Severity(QVSTATUS code);
 // `text` with %1 ... %99 replaced by the inserts (missing ones by nothing).
 std::string ExpandInserts(std::string_view text, const std::vector<std::string>& inserts);
 
+// A code's text without its insert markers, for messages that have no
+// inserts: a trailing " (...)" that holds a marker is dropped, and any other
+// marker is left out.
+std::string WithoutInserts(std::string_view text);
+
 // The inserts the event's text is expanded with: the text inserts, and for
 // the single-insert calls the number as %2 (left out of an unknown code's
 // text when it is 0).

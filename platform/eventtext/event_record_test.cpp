@@ -26,6 +26,14 @@ TEST(ExpandInserts, ReplacesNumberedInserts) {
   for (const Case& c : cases) EXPECT_EQ(ExpandInserts(c.text, *c.inserts), c.expected) << c.text;
 }
 
+TEST(WithoutInserts, DropsMarkersAndTheirParentheses) {
+  using qv::eventtext::WithoutInserts;
+  EXPECT_EQ(WithoutInserts("Failed (user %1, domain %2)"), "Failed");
+  EXPECT_EQ(WithoutInserts("Failed (see the log)"), "Failed (see the log)");
+  EXPECT_EQ(WithoutInserts("Passcode accepted for user %1"), "Passcode accepted for user ");
+  EXPECT_EQ(WithoutInserts("(%1)"), "()");
+}
+
 TEST(JsonEscape, ControlCharactersAndBrokenUtf8) {
   EXPECT_EQ(JsonEscape(std::string("a\0b", 3)), "a\\u0000b");
   EXPECT_EQ(JsonEscape("\x7f"), "\\u007f");

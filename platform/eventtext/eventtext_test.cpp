@@ -224,7 +224,7 @@ TEST_F(EventTextTest, EventRecordFields) {
   EXPECT_TRUE(e[1]["user"].is_null());
   EXPECT_EQ(e[1]["inserts"], json({"10.0.0.1"}));
   EXPECT_EQ(e[1]["number"], 11001);
-  EXPECT_EQ(e[1]["text"], "The workstation address 10.0.0.1 has no host name (error 11001)");
+  EXPECT_EQ(e[1]["text"], "The workstation address has no host name (address 10.0.0.1, error 11001)");
 
   EXPECT_EQ(e[2]["severity"], "warning");
   EXPECT_TRUE(e[2]["user"].is_null());
@@ -314,6 +314,9 @@ TEST(FormatError, PutsTheStatusTextInPlaceOfPercentS) {
       {"ACCESS DENIED: Connection failed.\n%s", QVS_SM_CONNECT_FAILED,
        "ACCESS DENIED: Connection failed.\nThe connection was refused or failed"},
       {"%s %s", QVS_AM_ACCESS_DENIED, "Access denied %s"},
+      // Texts written for events lose their insert markers.
+      {"failed.\n%s", QVS_AM_AUTH_FAILED, "failed.\nAuthentication failed or could not run"},
+      {"%s", QVS_AM_NEW_PIN_REJECTED, "New PIN rejected for user "},
       {"no insert", QVS_AM_ACCESS_DENIED, "no insert"},
       {nullptr, QVS_AM_ACCESS_DENIED, "Access denied"},
       {"[%s]", 0xC0001234, "[Unknown status 0xC0001234]"},

@@ -2,6 +2,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <string>
+
+#include "platform/eventtext/event_record.h"
 #include "platform/eventtext/eventtext.h"
 
 extern "C" {
@@ -21,11 +24,16 @@ const char* QVStatusText(QVSTATUS code) {
 
 char* QVFormatError(char* buffer, size_t size, const char* format, QVSTATUS code) {
   if (!buffer || size == 0) return buffer;
-  const char* text = QVStatusText(code);
-  char fallback[48];
-  if (!text) {
-    std::snprintf(fallback, sizeof fallback, "Unknown status 0x%08X", code);
-    text = fallback;
+  char text[512];
+  if (const char* known = QVStatusText(code)) {
+    // A status message has no inserts.
+    try {
+      std::snprintf(text, sizeof text, "%s", qv::eventtext::WithoutInserts(known).c_str());
+    } catch (...) {
+      std::snprintf(text, sizeof text, "%s", known);
+    }
+  } else {
+    std::snprintf(text, sizeof text, "Unknown status 0x%08X", code);
   }
   const char* at = format ? std::strstr(format, "%s") : nullptr;
   if (!at) {
