@@ -30,7 +30,10 @@
 //    "user":"alice" or null,"inserts":["alice"],"number":0,
 //    "text":"Access denied"}
 // "text" is the code's text with %1, %2 ... replaced by the inserts; for the
-// calls with one text insert, %1 is that text and %2 the number.
+// calls with one text insert, %1 is that text and %2 the number (decimal, or
+// hexadecimal from 0x40000000 up, where numbers are statuses). At most 16
+// inserts of at most 1024 bytes each are kept; texts are escaped, and bytes
+// that are not UTF-8 become U+FFFD, so every line is valid JSON.
 // Events also go to syslog (authpriv) when the system runs on the production
 // root; on a private root (tests, demo) only when TAVRIK_EVENT_SYSLOG=1.
 // TAVRIK_EVENT_SYSLOG=0 turns syslog off everywhere.
@@ -76,7 +79,10 @@ void QVLogEventControlEx(uint32_t eventClass, uint32_t category, QVSTATUS code, 
                          uint32_t count, const char* const* texts);
 
 // Puts the text of `code` in place of the first %s of `format` into `buffer`
-// (at most `size` bytes, always terminated). Returns `buffer`.
+// (at most `size` bytes, always terminated); nothing else in `format` is
+// interpreted. The text's insert markers are left out, with a trailing
+// parenthesis that holds them. An unknown code reads "Unknown status
+// 0x........". Returns `buffer`.
 char* QVFormatError(char* buffer, size_t size, const char* format, QVSTATUS code);
 
 // The text of a status or event code, or nullptr when the code is unknown.
