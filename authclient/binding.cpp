@@ -1,0 +1,66 @@
+#include "authclient/binding.h"
+
+#include <dlfcn.h>
+
+#include <cctype>
+#include <string>
+
+namespace kel {
+namespace {
+
+const char* const kNames[] = {
+#define KEL_ENTRY(name) #name,
+#include "authclient/entries.def"
+#undef KEL_ENTRY
+};
+static_assert(sizeof kNames / sizeof kNames[0] == kClientEntryCount);
+
+std::string LibraryFile(const char* name) {
+  std::string n(name);
+  if (n.find('/') != std::string::npos) return n;
+  for (auto& c : n) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (n.size() > 4 && n.compare(n.size() - 4, 4, ".dll") == 0) n.resize(n.size() - 4);
+  if (n.find(".so") == std::string::npos) n += ".so";
+  if (n.compare(0, 3, "lib") != 0) n = "lib" + n;
+  return n;
+}
+
+void* DlLookup(void* library, const char* name) { return dlsym(library, name); }
+
+}  // namespace
+
+const char* const* ClientEntryNames() { return kNames; }
+
+bool FillClientApi(void* (*lookup)(void* context, const char* name), void* context, ClientApi* api) {
+  ClientApi table;
+  bool complete = true;
+#define KEL_ENTRY(name)                                                          \
+  table.name = reinterpret_cast<decltype(table.name)>(lookup(context, #name)); \
+  if (!table.name) complete = false;
+#include "authclient/entries.def"
+#undef KEL_ENTRY
+  *api = complete ? table : ClientApi{};
+  return complete;
+}
+
+QVSTATUS BindClient(const char* name, ClientBinding* out) {
+  *out = ClientBinding{};
+  if (!name || !*name) return QVS_AM_AUTHCLIENT_FAILED;
+  void* library = dlopen(LibraryFile(name).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!library) return QVS_AM_AUTHCLIENT_FAILED;
+  ClientApi api;
+  if (!FillClientApi(DlLookup, library, &api)) {
+    dlclose(library);
+    return QVS_AM_AUTHCLIENT_FAILED;
+  }
+  out->library = library;
+  out->api = api;
+  return QV_OK;
+}
+
+void UnbindClient(ClientBinding* binding) {
+  if (binding->library) dlclose(binding->library);
+  *binding = ClientBinding{};
+}
+
+}  // namespace kel
