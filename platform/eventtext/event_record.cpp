@@ -42,25 +42,36 @@ std::string ExpandInserts(std::string_view text, const std::vector<std::string>&
 
 namespace {
 
-bool HasMarker(std::string_view text) {
+// True when `text` holds a marker, and every marker in it names a missing or
+// empty insert.
+bool OnlyEmptyMarkers(std::string_view text, const std::vector<std::string>& inserts) {
+  bool any = false;
   for (size_t i = 0; i + 1 < text.size(); ++i) {
-    if (text[i] == '%' && text[i + 1] >= '1' && text[i + 1] <= '9') return true;
+    if (text[i] != '%' || text[i + 1] < '1' || text[i + 1] > '9') continue;
+    size_t n = size_t(text[i + 1] - '0');
+    if (i + 2 < text.size() && text[i + 2] >= '0' && text[i + 2] <= '9') {
+      n = n * 10 + size_t(text[i + 2] - '0');
+    }
+    if (n <= inserts.size() && !inserts[n - 1].empty()) return false;
+    any = true;
   }
-  return false;
+  return any;
+}
+
+// `text` less a trailing " (...)" whose markers all name empty inserts.
+std::string_view TrimEmptyTail(std::string_view text, const std::vector<std::string>& inserts) {
+  if (text.empty() || text.back() != ')') return text;
+  size_t open = text.rfind(" (");
+  if (open == std::string_view::npos || !OnlyEmptyMarkers(text.substr(open), inserts)) return text;
+  return text.substr(0, open);
 }
 
 }  // namespace
 
-std::string WithoutInserts(std::string_view text) {
-  if (!text.empty() && text.back() == ')') {
-    size_t open = text.rfind(" (");
-    if (open != std::string_view::npos && HasMarker(text.substr(open))) text = text.substr(0, open);
-  }
-  return ExpandInserts(text, {});
-}
+std::string WithoutInserts(std::string_view text) { return ExpandInserts(TrimEmptyTail(text, {}), {}); }
 
 std::string EventText(QVSTATUS code, const std::vector<std::string>& inserts) {
-  if (const char* text = QVStatusText(code)) return ExpandInserts(text, inserts);
+  if (const char* text = QVStatusText(code)) return ExpandInserts(TrimEmptyTail(text, inserts), inserts);
   char head[32];
   std::snprintf(head, sizeof head, "Event 0x%08X", code);
   std::string out = head;

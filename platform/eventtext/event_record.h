@@ -47,8 +47,9 @@ std::string WithoutInserts(std::string_view text);
 // text when it is 0).
 std::vector<std::string> TextInserts(const EventInput& event);
 
-// The readable text of an event: the code's text with its inserts, or for an
-// unknown code "Event 0x........" followed by the inserts.
+// The readable text of an event: the code's text with its inserts (less a
+// trailing " (...)" whose inserts are all empty), or for an unknown code
+// "Event 0x........" followed by the inserts.
 std::string EventText(QVSTATUS code, const std::vector<std::string>& inserts);
 
 // `text` as a JSON string body: quotes, backslashes and control characters

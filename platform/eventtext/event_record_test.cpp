@@ -34,6 +34,15 @@ TEST(WithoutInserts, DropsMarkersAndTheirParentheses) {
   EXPECT_EQ(WithoutInserts("(%1)"), "()");
 }
 
+TEST(EventText, DropsATrailingGroupOfEmptyInserts) {
+  using qv::eventtext::EventText;
+  EXPECT_EQ(EventText(QVS_DIAL_REQUEST_FAILED, {""}), "The authentication request cannot be started");
+  EXPECT_EQ(EventText(QVS_DIAL_REQUEST_FAILED, {"eve"}),
+            "The authentication request cannot be started (user eve)");
+  EXPECT_EQ(EventText(QVS_AM_NO_HOST_NAME, {"", "7"}),
+            "The workstation address has no host name (address , error 7)");
+}
+
 TEST(JsonEscape, ControlCharactersAndBrokenUtf8) {
   EXPECT_EQ(JsonEscape(std::string("a\0b", 3)), "a\\u0000b");
   EXPECT_EQ(JsonEscape("\x7f"), "\\u007f");
