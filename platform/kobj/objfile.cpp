@@ -147,6 +147,7 @@ OpenStatus OpenObjFile(Kind kind, std::string_view name, bool create, Access acc
       return OpenStatus::NotFound;
     }
     if (!exists) {
+      ::fchmod(fd, mode);  // a stale file keeps no mode of an earlier creator
       if (::ftruncate(fd, 0) != 0 || ::ftruncate(fd, kBlockFileSize) != 0) {
         ::close(fd);
         return FromErrno(errno);

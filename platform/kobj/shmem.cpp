@@ -20,11 +20,14 @@ OpenStatus OpenSegment(const std::string& shm_name, internal::Block& block, bool
                        Access access, int* shm_fd, std::size_t* actual) {
   if (is_new) {
     const unsigned mode = internal::ModeFor(access);
-    int fd = ::shm_open(shm_name.c_str(), O_RDWR | O_CREAT, mode);
+    // A segment left by a process that died is replaced, never reused: /dev/shm
+    // is writable by everybody, and a planted one could be held open by its
+    // maker.
+    ::shm_unlink(shm_name.c_str());
+    int fd = ::shm_open(shm_name.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
     if (fd < 0) return errno == EACCES ? OpenStatus::AccessDenied : OpenStatus::Failed;
     ::fchmod(fd, mode);
-    // A segment left by a process that died is emptied first.
-    if (::ftruncate(fd, 0) != 0 || ::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+    if (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
       ::close(fd);
       ::shm_unlink(shm_name.c_str());
       return OpenStatus::Failed;
