@@ -50,10 +50,8 @@ bool RegistryDword(qv::reg::HKEY key, const char* name, uint32_t* value) {
 
 void ReadSettings(Settings* s) {
   qv::reg::Key key;
-  if (key.Open(qv::reg::HKEY_LOCAL_MACHINE, kKey, qv::reg::KEY_QUERY_VALUE) !=
-      qv::reg::ERROR_SUCCESS) {
-    key.reset();
-  }
+  // A missing key leaves `key` empty: every value takes its default.
+  key.Open(qv::reg::HKEY_LOCAL_MACHINE, kKey, qv::reg::KEY_QUERY_VALUE);
   auto read = [&](const char* env, const char* value, uint32_t fallback) {
     uint32_t v = fallback;
     if (!EnvNumber(env, &v)) RegistryDword(key.get(), value, &v);
@@ -86,7 +84,12 @@ void RefreshIfStale() {
   // Another thread is refreshing: the old values serve meanwhile.
   if (!lock.owns_lock()) return;
   if (NowMs() < g_next_refresh_ms.load(std::memory_order_relaxed)) return;
-  RefreshLocked();
+  try {
+    RefreshLocked();
+  } catch (...) {
+    // Out of memory: keep the old values and try again later.
+    g_next_refresh_ms.store(NowMs() + kRefreshMs, std::memory_order_relaxed);
+  }
 }
 
 }  // namespace
