@@ -76,6 +76,7 @@ class CertTest : public ::testing::Test {
     ResetRootForTest();
     ResetDesktopForTest();
     SetClockOffsetForTest(0);
+    ResetLifetimeForTest();
     CMSetCacheDispatch(nullptr);
     SetComputerName(kMachine);
   }

@@ -90,6 +90,8 @@ std::shared_ptr<const DcRecord> CurrentDcRecord() {
   return g_record;
 }
 
+void ResetLifetimeForTest() { g_lifetime = kDefaultLifetime; }
+
 bool DcWatcherRunning() { return g_watcherRunning.load(); }
 
 }  // namespace qv::cert

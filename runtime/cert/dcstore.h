@@ -20,6 +20,9 @@ struct DcRecord {
 // The current record, or null; the caller may use it while others replace it.
 std::shared_ptr<const DcRecord> CurrentDcRecord();
 
+// Back to the default lifetime (tests).
+void ResetLifetimeForTest();
+
 // Whether this process's watcher thread is running (tests).
 bool DcWatcherRunning();
 
