@@ -119,7 +119,8 @@ OpenStatus OpenObjFile(Kind kind, std::string_view name, bool create, Access acc
   out = ObjFile{};
   if (name.empty()) return OpenStatus::InvalidName;
   const std::string dir = ObjectDir();
-  if (create && !qv::paths::MakeDirs(dir, 0755)) return FromErrno(errno == ENOENT ? EACCES : errno);
+  if (create && !qv::paths::MakeDirs(dir, 0755))
+    return errno == EACCES || errno == EPERM || errno == EROFS ? OpenStatus::AccessDenied : OpenStatus::Failed;
   const std::string path = ControlPath(KindPrefix(kind), EncodeName(name));
   const unsigned mode = ModeFor(access);
 
@@ -149,8 +150,9 @@ OpenStatus OpenObjFile(Kind kind, std::string_view name, bool create, Access acc
     if (!exists) {
       ::fchmod(fd, mode);  // a stale file keeps no mode of an earlier creator
       if (::ftruncate(fd, 0) != 0 || ::ftruncate(fd, kBlockFileSize) != 0) {
+        const int err = errno;
         ::close(fd);
-        return FromErrno(errno);
+        return FromErrno(err);
       }
     } else if (static_cast<std::size_t>(st.st_size) < kBlockFileSize) {
       ::close(fd);
