@@ -7,19 +7,6 @@
 #include "qvstatus.h"
 #include "runtime/session/session_manager.h"
 
-struct SMSession final : public QVNetSession {
-  explicit SMSession(SSL* s) : ssl(s) {}
-  ~SMSession() override;
-  SMSession(const SMSession&) = delete;
-  SMSession& operator=(const SMSession&) = delete;
-
-  long Read(void* buffer, size_t size) override;
-  long Write(const void* buffer, size_t size) override;
-  size_t Pending() override;
-
-  SSL* ssl;
-};
-
 namespace qv::session::internal {
 
 inline constexpr const char* kModule = "SMmain";

@@ -28,8 +28,21 @@
 #include "qvnetmsg.h"
 #include "qvstatus.h"
 
-// A TLS session; it is the byte stream of the network message layer.
-struct SMSession;
+// A TLS session; it is the byte stream of the network message layer, so the
+// errQVNetMsgSSL... operations run over it. Data already decrypted inside the
+// session counts as pending (readable without touching the socket).
+struct SMSession final : public QVNetSession {
+  explicit SMSession(SSL* s) : ssl(s) {}
+  ~SMSession() override;
+  SMSession(const SMSession&) = delete;
+  SMSession& operator=(const SMSession&) = delete;
+
+  long Read(void* buffer, size_t size) override;
+  long Write(const void* buffer, size_t size) override;
+  size_t Pending() override;
+
+  SSL* ssl;
+};
 
 struct SMPeerCert {
   uint32_t dwCertLen;

@@ -118,6 +118,7 @@ struct Seen {
   uint32_t peerAddr = 0;
   std::string request;
   bool hold = false;  // handlers wait until released
+  int running = 0;    // handlers not yet returned
 };
 Seen g_seen;
 
@@ -139,6 +140,7 @@ std::string TextOf(HQVEXTOBJ obj) {
 void EchoHandler(SMSessionInfo* info) {
   {
     std::unique_lock<std::mutex> lock(g_seen.mutex);
+    ++g_seen.running;
     g_seen.peerCert.assign(info->pbPeerCert, info->pbPeerCert + info->dwPeerCertLen);
     g_seen.peerAddr = info->dwPeerAddr;
     g_seen.cv.wait_for(lock, 20s, [] { return !g_seen.hold; });
@@ -157,6 +159,7 @@ void EchoHandler(SMSessionInfo* info) {
   SMFreeSessionInfo(info);
   std::lock_guard<std::mutex> lock(g_seen.mutex);
   ++g_seen.handled;
+  --g_seen.running;
   g_seen.cv.notify_all();
 }
 
@@ -237,6 +240,11 @@ class SessionTest : public ::testing::Test {
     g_seen.request.clear();
   }
   void TearDown() override {
+    {
+      // Handlers of this test finish before the next one counts.
+      std::unique_lock<std::mutex> lock(g_seen.mutex);
+      g_seen.cv.wait_for(lock, 20s, [] { return g_seen.running == 0; });
+    }
     SMRundown();
     qv::ui::SetBackendForProcess(nullptr);
     qv::session::SetCredentialSource(nullptr);
