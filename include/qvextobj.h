@@ -78,8 +78,7 @@ QVSTATUS errQVExtObjAddU16(HQVEXTOBJ obj, const char* name, uint16_t value);
 QVSTATUS errQVExtObjAddI32(HQVEXTOBJ obj, const char* name, int32_t value);
 // ASCII, or MIXED when a byte of the text is 0x80 or more.
 QVSTATUS errQVExtObjCreateString(HQVEXTOBJ obj, const char* name, const char* text);
-QVSTATUS errQVExtObjAddBinary(HQVEXTOBJ obj, const char* name, const void* bytes,
-                              size_t length);
+QVSTATUS errQVExtObjAddBinary(HQVEXTOBJ obj, const char* name, const void* bytes, size_t length);
 // Appends an OBJECT node named after `sub`'s type and copies of its nodes, one
 // level deeper.
 QVSTATUS errQVExtObjAddObjAttribute(HQVEXTOBJ obj, HQVEXTOBJ sub);
@@ -108,8 +107,7 @@ QVSTATUS errQVExtObjGetI32(HQVEXTOBJ obj, const char* name, int32_t* value);
 QVSTATUS errQVExtObjGetString(HQVEXTOBJ obj, const char* name, char* buffer, size_t* size);
 // BASE64. Copies at most *size bytes; *size is set to the full value length.
 QVSTATUS errQVExtObjGetBinary(HQVEXTOBJ obj, const char* name, void* buffer, size_t* size);
-QVSTATUS errQVExtObjGetAttrInfo(HQVEXTOBJ obj, const char* name, uint32_t* kind,
-                                size_t* length);
+QVSTATUS errQVExtObjGetAttrInfo(HQVEXTOBJ obj, const char* name, uint32_t* kind, size_t* length);
 
 // The common reader. `kind` QV_ATTR_STRING accepts ASCII and MIXED; `buffer`
 // may be null to ask for the length only.

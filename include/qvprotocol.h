@@ -54,7 +54,7 @@ struct AMSessionCertReq {  // type 1
 struct AMPasscodeReq {  // type 2
   char Username[AM_NAME_BUFFER];
   char Domain[AM_NAME_BUFFER];
-  int32_t KELTime;    // as sent
+  int32_t KELTime;  // as sent
   int32_t KELReturn;
   int64_t ServerTime;  // KELTime + AM_KELTIME_OFFSET
 };

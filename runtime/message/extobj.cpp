@@ -91,7 +91,8 @@ QVSTATUS errQVExtObjCreateObj(HQVEXTOBJ* out, const char* type) {
   if (!out) return QV_EXTOBJ_LEAVE(kModule, QVS_EXTOBJ_NULL_OUTPUT);
   *out = nullptr;
   if (!type) type = "";
-  if (std::strlen(type) > QV_EXTOBJ_MAX_NAME) return QV_EXTOBJ_LEAVE(kModule, QVS_EXTOBJ_TYPE_TOO_LONG);
+  if (std::strlen(type) > QV_EXTOBJ_MAX_NAME)
+    return QV_EXTOBJ_LEAVE(kModule, QVS_EXTOBJ_TYPE_TOO_LONG);
   auto* obj = new (std::nothrow) QVExtObj;
   if (!obj) return QV_EXTOBJ_LEAVE(kModule, QVS_EXTOBJ_NO_MEMORY);
   try {

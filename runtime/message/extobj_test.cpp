@@ -1,11 +1,10 @@
-#include "qvextobj.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "qvextobj.h"
 #include "runtime/message/extobj_model.h"
 
 namespace {
@@ -75,8 +74,7 @@ TEST(ExtObjWrite, TextForms) {
     ASSERT_EQ(errQVExtObjAddI32(o.h, "m", INT32_MIN), QV_OK);
     ASSERT_EQ(errQVExtObjAddI8(o.h, "s", -1), QV_OK);
     ASSERT_EQ(errQVExtObjAddU16(o.h, "u", 65535), QV_OK);
-    EXPECT_EQ(Write(o.h),
-              "54(T:(b:\"x\")(q:\"a\\\"b\\\\c\")(m:-2147483648)(s:-1)(u:65535))");
+    EXPECT_EQ(Write(o.h), "54(T:(b:\"x\")(q:\"a\\\"b\\\\c\")(m:-2147483648)(s:-1)(u:65535))");
   }
 }
 
@@ -85,11 +83,8 @@ TEST(ExtObjWrite, KindsAndBase64Padding) {
     std::string bytes;
     const char* text;
   } cases[] = {
-      {"", "9(T:(v:|))"},
-      {"A", "13(T:(v:|QQ==))"},
-      {"AB", "13(T:(v:|QUI=))"},
-      {"ABC", "13(T:(v:|QUJD))"},
-      {"ABCD", "17(T:(v:|QUJDRA==))"},
+      {"", "9(T:(v:|))"},         {"A", "13(T:(v:|QQ==))"},        {"AB", "13(T:(v:|QUI=))"},
+      {"ABC", "13(T:(v:|QUJD))"}, {"ABCD", "17(T:(v:|QUJDRA==))"},
   };
   for (const Case& c : cases) {
     Obj o("T");
@@ -242,8 +237,7 @@ TEST(ExtObjRead, RejectedTexts) {
   };
   for (const Case& c : cases) {
     HQVEXTOBJ h = reinterpret_cast<HQVEXTOBJ>(&cases);
-    EXPECT_EQ(errQVExtObjCreateObjFromBuffer(&h, c.text.data(), c.text.size()), c.status)
-        << c.text;
+    EXPECT_EQ(errQVExtObjCreateObjFromBuffer(&h, c.text.data(), c.text.size()), c.status) << c.text;
     if (c.status != QV_OK) {
       EXPECT_EQ(h, nullptr) << c.text;
     } else {
