@@ -35,35 +35,55 @@ int DoCheck(Handle& h, const std::string& passcode, const std::string& user) {
   h.authenticated = false;
   h.shell.clear();
   h.user = user;
-  int status = ACM_ACCESS_DENIED;
-  if (user.empty() || user.size() > KEL_MAX_USER_LEN || passcode.empty() || passcode.size() > KEL_MAX_CODE_LEN) {
-    status = ACM_SYNTAX_ERR_3;
-  } else {
-    int64_t now = ServerNow();
-    StoreResult r = UpdateStore(
-        StoreDir(),
-        [&](Store& store) {
-          UserRecord* u = FindUser(store, user);
-          if (!u) return false;
-          UserRecord before = *u;
-          status = JudgePasscode(*u, store.settings, passcode, now, &h.pending);
-          if (status == ACM_OK) h.shell = u->shell;
-          if (status == ACM_NEW_PIN_REQUIRED) {
-            h.rules = EffectiveRules(*u);
-            h.system_pin = GenerateSystemPin(h.rules);
-          }
-          h.user = u->name;
-          return !(before == *u);
-        },
-        false, nullptr);
-    if (r != StoreResult::kOk) {
-      status = FromStore(r);
-      h.ClearPending();
-    }
+  if (user.empty() || user.size() > KEL_MAX_USER_LEN || passcode.empty() || passcode.size() > KEL_MAX_CODE_LEN)
+    return h.status = ACM_SYNTAX_ERR_3;
+
+  const int64_t now = ServerNow();
+  const std::string dir = StoreDir();
+  // Judge a copy under the shared lock first, so that the PIN hash of one
+  // check does not hold up the others; the result is applied under the
+  // exclusive lock only when the record is unchanged meanwhile, else the
+  // check is judged again there.
+  Store snapshot;
+  StoreResult r = ReadStore(dir, &snapshot, nullptr);
+  if (r != StoreResult::kOk) return h.status = FromStore(r);
+  UserRecord* found = FindUser(snapshot, user);
+  if (!found) return h.status = ACM_ACCESS_DENIED;
+  const UserRecord before = *found;
+  UserRecord after = before;
+  Pending pending;
+  int status = JudgePasscode(after, snapshot.settings, passcode, now, &pending);
+
+  r = UpdateStore(
+      dir,
+      [&](Store& store) {
+        UserRecord* u = FindUser(store, user);
+        if (!u) {
+          status = ACM_ACCESS_DENIED;
+          return false;
+        }
+        if (!(*u == before) || !(store.settings == snapshot.settings)) {
+          after = *u;
+          status = JudgePasscode(after, store.settings, passcode, now, &pending);
+        }
+        bool changed = !(after == *u);
+        *u = after;
+        return changed;
+      },
+      false, nullptr);
+  if (r != StoreResult::kOk) {
+    Wipe(pending.pin);
+    return h.status = FromStore(r);
+  }
+  h.pending = std::move(pending);
+  h.user = after.name;
+  if (status == ACM_OK) h.shell = after.shell;
+  if (status == ACM_NEW_PIN_REQUIRED) {
+    h.rules = EffectiveRules(after);
+    h.system_pin = GenerateSystemPin(h.rules);
   }
   h.authenticated = status == ACM_OK;
-  h.status = status;
-  return status;
+  return h.status = status;
 }
 
 int DoNext(Handle& h, const std::string& code) {

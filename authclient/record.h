@@ -55,6 +55,7 @@ struct StoreSettings {
   int disable_after = 10;  // consecutive failures before the token is disabled
   int window = 1;          // steps either side accepted directly
   int far_window = 10;     // steps either side accepted with a next tokencode
+  bool operator==(const StoreSettings&) const = default;
 };
 
 struct Store {
