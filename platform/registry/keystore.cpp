@@ -169,10 +169,11 @@ LSTATUS Modify(const std::string& dir, const std::string& path,
   std::string text = FormatSection(section);
   if (!WriteAll(fd.get(), text)) return fail(ERROR_WRITE_FAULT);
   if (had_old) {
-    ::fchmod(fd.get(), old.st_mode & 07777);
+    // Owner first: a change of owner may clear mode bits.
     if (::geteuid() == 0 && (old.st_uid != 0 || old.st_gid != 0)) {
       if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0) return fail(ERROR_WRITE_FAULT);
     }
+    if (::fchmod(fd.get(), old.st_mode & 07777) != 0) return fail(ERROR_WRITE_FAULT);
   } else {
     ::fchmod(fd.get(), 0644);
   }

@@ -83,27 +83,27 @@ TEST(RegFile, ReadsTheUsualNotations) {
 
 TEST(RegFile, RejectsMalformedText) {
   const std::vector<std::string> bad = {
-      "\"A\"=dword:1\n",                          // value before any key
-      "[K]\n\"A\"=dword:123456789\n",            // dword too long
-      "[K]\n\"A\"=dword:xyz\n",                   // not hex
-      "[K]\n\"A\"=dword:\n",                      // no digits
-      "[K]\n\"A\"=hex:1,2\n",                     // single digits
-      "[K]\n\"A\"=hex:01,,02\n",                  // empty byte
-      "[K]\n\"A\"=hex:01,\n",                     // trailing comma
-      "[K]\n\"A\"=hex(zz):01\n",                  // bad type
-      "[K]\n\"A\"=hex(:01\n",                     // unclosed type
-      "[K]\n\"A\"=hex01\n",                       // no colon
-      "[K]\n\"A\"=\"open\n",                      // unterminated string
-      "[K]\n\"A\"=\"x\" y\n",                     // text after string
-      "[K]\n\"A\"=\"\\n\"\n",                     // unknown escape
-      "[K]\n\"A\"=sz:foo\n",                      // unknown notation
-      "[K]\n\"A\"dword:1\n",                      // no '='
-      "[K]\n\"A\n",                               // unterminated name
-      "[K]\nA=dword:1\n",                         // unquoted name
-      "[K\n",                                     // unclosed header
-      "[]\n",                                     // empty path
-      "[-K]\n\"A\"=dword:1\n",                    // value under a deleted key
-      std::string("[K]\n\"A\x01\"=dword:1\n"),    // control character in name
+      "\"A\"=dword:1\n",                        // value before any key
+      "[K]\n\"A\"=dword:123456789\n",           // dword too long
+      "[K]\n\"A\"=dword:xyz\n",                 // not hex
+      "[K]\n\"A\"=dword:\n",                    // no digits
+      "[K]\n\"A\"=hex:1,2\n",                   // single digits
+      "[K]\n\"A\"=hex:01,,02\n",                // empty byte
+      "[K]\n\"A\"=hex:01,\n",                   // trailing comma
+      "[K]\n\"A\"=hex(zz):01\n",                // bad type
+      "[K]\n\"A\"=hex(:01\n",                   // unclosed type
+      "[K]\n\"A\"=hex01\n",                     // no colon
+      "[K]\n\"A\"=\"open\n",                    // unterminated string
+      "[K]\n\"A\"=\"x\" y\n",                   // text after string
+      "[K]\n\"A\"=\"\\n\"\n",                   // unknown escape
+      "[K]\n\"A\"=sz:foo\n",                    // unknown notation
+      "[K]\n\"A\"dword:1\n",                    // no '='
+      "[K]\n\"A\n",                             // unterminated name
+      "[K]\nA=dword:1\n",                       // unquoted name
+      "[K\n",                                   // unclosed header
+      "[]\n",                                   // empty path
+      "[-K]\n\"A\"=dword:1\n",                  // value under a deleted key
+      std::string("[K]\n\"A\x01\"=dword:1\n"),  // control character in name
   };
   for (const std::string& text : bad) {
     SCOPED_TRACE(text);

@@ -30,6 +30,12 @@ struct Target {
 
 std::string DirOf(const KeyObject* key) { return key->predefined ? store::RootDir() : key->dir; }
 
+// The root key always exists, even before its directory does.
+LSTATUS LoadValues(const KeyObject* key, RegSection* section) {
+  LSTATUS st = store::Load(DirOf(key), section);
+  return st == ERROR_KEY_DELETED && key->predefined ? ERROR_SUCCESS : st;
+}
+
 LSTATUS Resolve(HKEY root, const char* subkey, Target* t) {
   if (!root) return ERROR_INVALID_HANDLE;
   if (!SplitKeyPath(subkey ? subkey : "", &t->parts)) return ERROR_INVALID_PARAMETER;
@@ -158,7 +164,7 @@ LSTATUS QueryValue(HKEY key, const char* name, uint32_t* type, void* data, uint3
   if (data && !size) return ERROR_INVALID_PARAMETER;
   return Guarded([&] {
     RegSection section;
-    LSTATUS st = store::Load(DirOf(key), &section);
+    LSTATUS st = LoadValues(key, &section);
     if (st != ERROR_SUCCESS) return st;
     long at = FindValue(section.values, name ? name : "");
     if (at < 0) return ERROR_FILE_NOT_FOUND;
@@ -244,7 +250,7 @@ LSTATUS EnumValue(HKEY key, uint32_t index, char* name, uint32_t* name_size, uin
   if ((name && !name_size) || (data && !data_size)) return ERROR_INVALID_PARAMETER;
   return Guarded([&] {
     RegSection section;
-    LSTATUS st = store::Load(DirOf(key), &section);
+    LSTATUS st = LoadValues(key, &section);
     if (st != ERROR_SUCCESS) return st;
     if (index >= section.values.size()) return ERROR_NO_MORE_ITEMS;
     const RegValue& v = section.values[index];

@@ -69,7 +69,7 @@ inline constexpr uint32_t KEY_WRITE = 0x20006;  // set value, create subkey
 inline constexpr uint32_t KEY_ALL_ACCESS = 0xF003F;
 
 // Limits (bytes).
-inline constexpr size_t kMaxKeyNameLength = 255;     // one path component
+inline constexpr size_t kMaxKeyNameLength = 255;  // one path component
 inline constexpr size_t kMaxValueNameLength = 16383;
 inline constexpr size_t kMaxValueSize = 1u << 20;
 

@@ -68,8 +68,9 @@ TEST_F(RegistryTest, ValuesOfEveryTypeReadBackAfterReopen) {
   {
     Key key = MakeKey(kKey);
     for (const Case& c : cases) {
-      ASSERT_EQ(SetValue(key.get(), c.name, c.type, c.data.data(), static_cast<uint32_t>(c.data.size())),
-                ERROR_SUCCESS)
+      ASSERT_EQ(
+          SetValue(key.get(), c.name, c.type, c.data.data(), static_cast<uint32_t>(c.data.size())),
+          ERROR_SUCCESS)
           << c.name;
     }
   }
@@ -134,7 +135,8 @@ TEST_F(RegistryTest, NamesIgnoreCaseAndKeepTheirSpelling) {
   ASSERT_EQ(EnumValue(key.get(), 0, name, &name_size, nullptr, nullptr, nullptr), ERROR_SUCCESS);
   EXPECT_STREQ(name, "TraceLevel");
   name_size = sizeof name;
-  EXPECT_EQ(EnumValue(key.get(), 1, name, &name_size, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(EnumValue(key.get(), 1, name, &name_size, nullptr, nullptr, nullptr),
+            ERROR_NO_MORE_ITEMS);
 
   bool created = true;
   Key again;
@@ -190,7 +192,8 @@ TEST_F(RegistryTest, HandleRightsAreEnforced) {
   EXPECT_EQ(CloseKey(nullptr), ERROR_INVALID_HANDLE);
   EXPECT_EQ(SetValue(writer.get(), "Bad\nName", REG_SZ, "", 1), ERROR_INVALID_PARAMETER);
   HKEY k = nullptr;
-  EXPECT_EQ(OpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Bad\x01", KEY_READ, &k), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(OpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Bad\x01", KEY_READ, &k),
+            ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(RegistryTest, DeleteKeyRefusesSubkeysAndForgetsValues) {
@@ -265,8 +268,10 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
           return;
         }
         for (int i = 0; i < kValues; ++i) {
-          std::string name = "p" + std::to_string(proc) + "t" + std::to_string(t) + "v" + std::to_string(i);
-          if (SetDword(key.get(), name.c_str(), static_cast<uint32_t>(i)) != ERROR_SUCCESS) results[t] = 0;
+          std::string name =
+              "p" + std::to_string(proc) + "t" + std::to_string(t) + "v" + std::to_string(i);
+          if (SetDword(key.get(), name.c_str(), static_cast<uint32_t>(i)) != ERROR_SUCCESS)
+            results[t] = 0;
         }
       });
     }
@@ -286,7 +291,8 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
   for (int p = 0; p < 2; ++p) {
     for (int t = 0; t < kThreads; ++t) {
       for (int i = 0; i < kValues; ++i) {
-        std::string name = "p" + std::to_string(p) + "t" + std::to_string(t) + "v" + std::to_string(i);
+        std::string name =
+            "p" + std::to_string(p) + "t" + std::to_string(t) + "v" + std::to_string(i);
         EXPECT_EQ(ReadSetting(kKey, name.c_str(), 999), static_cast<uint32_t>(i)) << name;
       }
     }
@@ -311,9 +317,14 @@ TEST_F(RegistryTest, PermissionsOfTheKeyFilesGiveTheAccess) {
     HKEY k = nullptr;
     // World-readable key: reading works, writing is refused at open.
     if (ReadSetting("SOFTWARE\\Tavrik\\Open", "Port", 0) != 5) _exit(11);
-    if (OpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrik\\Open", KEY_ALL_ACCESS, &k) != ERROR_ACCESS_DENIED) _exit(12);
-    if (OpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrik\\Open", KEY_SET_VALUE, &k) != ERROR_ACCESS_DENIED) _exit(13);
-    if (CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrik\\Open\\Sub", KEY_READ, &k, nullptr) != ERROR_ACCESS_DENIED)
+    if (OpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrik\\Open", KEY_ALL_ACCESS, &k) !=
+        ERROR_ACCESS_DENIED)
+      _exit(12);
+    if (OpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrik\\Open", KEY_SET_VALUE, &k) !=
+        ERROR_ACCESS_DENIED)
+      _exit(13);
+    if (CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrik\\Open\\Sub", KEY_READ, &k, nullptr) !=
+        ERROR_ACCESS_DENIED)
       _exit(14);
     if (DeleteKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrik\\Open") != ERROR_ACCESS_DENIED) _exit(15);
     // Root-only key: the reader gets its default.

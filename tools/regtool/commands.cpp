@@ -156,7 +156,8 @@ int CmdDeleteKey(const std::vector<std::string>& a, std::ostream& err) {
   std::string sub, full;
   if (!KeyArg(a[1], &sub, &full)) return Usage(err, "bad key name '" + a[1] + "'");
   if (sub.empty()) return Usage(err, "the root key cannot be deleted");
-  LSTATUS st = recursive ? DeleteTree(HKEY_LOCAL_MACHINE, sub, 0) : DeleteKey(HKEY_LOCAL_MACHINE, sub.c_str());
+  LSTATUS st = recursive ? DeleteTree(HKEY_LOCAL_MACHINE, sub, 0)
+                         : DeleteKey(HKEY_LOCAL_MACHINE, sub.c_str());
   if (st == ERROR_ACCESS_DENIED && !recursive) {
     Key key;
     uint32_t size = kMaxKeyNameLength + 1;

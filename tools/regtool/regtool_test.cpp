@@ -50,9 +50,12 @@ TEST(RegtoolValues, RejectsBadArguments) {
     std::vector<std::string> args;
   };
   const std::vector<Case> cases = {
-      {"dword", {"4294967296"}}, {"dword", {"-1"}},     {"dword", {"12x"}}, {"dword", {""}},
-      {"dword", {"0x"}},         {"dword", {"1", "2"}}, {"binary", {"1,2"}}, {"binary", {"0g"}},
-      {"binary", {"012"}},       {"sz", {}},            {"multi_sz", {"a", ""}},
+      {"dword", {"4294967296"}}, {"dword", {"-1"}},
+      {"dword", {"12x"}},        {"dword", {""}},
+      {"dword", {"0x"}},         {"dword", {"1", "2"}},
+      {"binary", {"1,2"}},       {"binary", {"0g"}},
+      {"binary", {"012"}},       {"sz", {}},
+      {"multi_sz", {"a", ""}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.type) + " " + (c.args.empty() ? "" : c.args[0]));
@@ -128,8 +131,9 @@ TEST_F(RegtoolTest, SetGetExportImportRoundTrip) {
   std::string file = root_ + "/export.txt";
   ASSERT_EQ(Tool({"export", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavrik", file}).code, 0);
   std::string exported = ReadFile(file);
-  EXPECT_NE(exported.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavrik\\QVNetwork\\Sub]\n@=\"default\"\n"),
-            std::string::npos)
+  EXPECT_NE(
+      exported.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavrik\\QVNetwork\\Sub]\n@=\"default\"\n"),
+      std::string::npos)
       << exported;
 
   ASSERT_EQ(Tool({"delete-key", "SOFTWARE\\Tavrik", "--recursive"}).code, 0);
@@ -203,7 +207,8 @@ TEST_F(RegtoolTest, MalformedImportWritesNothing) {
   EXPECT_EQ(Tool({"list", "SOFTWARE\\B"}).code, 2);
 
   // A key outside the root is refused before any key is written too.
-  r = Tool({"import", "-"}, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"Keep\"=dword:3\n[HKEY_USERS\\X]\n");
+  r = Tool({"import", "-"},
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"Keep\"=dword:3\n[HKEY_USERS\\X]\n");
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(ReadFile(keyfile), before);
 }

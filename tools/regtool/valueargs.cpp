@@ -17,8 +17,10 @@ struct TypeEntry {
 };
 
 constexpr TypeEntry kTypes[] = {
-    {"dword", "REG_DWORD", REG_DWORD},       {"sz", "REG_SZ", REG_SZ},
-    {"expand_sz", "REG_EXPAND_SZ", REG_EXPAND_SZ}, {"binary", "REG_BINARY", REG_BINARY},
+    {"dword", "REG_DWORD", REG_DWORD},
+    {"sz", "REG_SZ", REG_SZ},
+    {"expand_sz", "REG_EXPAND_SZ", REG_EXPAND_SZ},
+    {"binary", "REG_BINARY", REG_BINARY},
     {"multi_sz", "REG_MULTI_SZ", REG_MULTI_SZ},
 };
 
