@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "platform/ui/ui.h"
@@ -73,6 +76,44 @@ TEST_F(TimedMessageBoxTest, UnansweredBoxReturnsTheCloseAnswer) {
   }
   backend_.answer = ui::kIdClosed;
   EXPECT_EQ(AMTimedMessageBox(nullptr, "t", "c", ui::kMbOk), ui::kIdClosed);
+}
+
+}  // namespace
+
+namespace {
+
+// The scripted back end of the ui layer, left unanswered.
+TEST(TimedMessageBoxScriptedTest, UnansweredBoxClosesItselfAndIsRecorded) {
+  char tmpl[] = "/tmp/qvbox.XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  std::string dir = tmpl;
+  std::string script = dir + "/script", record = dir + "/record";
+  FILE* f = fopen(script.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fputs("box * wait\n", f);
+  fclose(f);
+  setenv("TAVRIK_UI", "scripted", 1);
+  setenv("TAVRIK_UI_SCRIPT", script.c_str(), 1);
+  setenv("TAVRIK_UI_RECORD", record.c_str(), 1);
+  qv::auth::SetTimedMessageBoxSecondsForProcess(1);
+
+  EXPECT_EQ(AMTimedMessageBox(nullptr, "Nobody answers", "Quillon Authentication", 0x240010),
+            ui::kIdOk);
+
+  qv::auth::SetTimedMessageBoxSecondsForProcess(0);
+  unsetenv("TAVRIK_UI");
+  unsetenv("TAVRIK_UI_SCRIPT");
+  unsetenv("TAVRIK_UI_RECORD");
+  std::string text;
+  if (FILE* r = fopen(record.c_str(), "r")) {
+    char buf[1024];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, r)) > 0) text.append(buf, n);
+    fclose(r);
+  }
+  EXPECT_NE(text.find("Quillon Authentication"), std::string::npos) << text;
+  EXPECT_NE(text.find("Nobody answers"), std::string::npos) << text;
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

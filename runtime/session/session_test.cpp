@@ -337,6 +337,16 @@ TEST_F(SessionTest, AgentWithoutDCCertificateStartsAndEveryOpenFails) {
   EXPECT_EQ(SMServerListen(EchoHandler, 0, 1, 1), QVS_SM_NO_CONTEXT);
 }
 
+TEST_F(SessionTest, StoreWithoutInstalledCredentialsLeavesNoContext) {
+  // The certificate store itself, with nothing installed under this root.
+  qv::session::SetCredentialSource(nullptr);
+  ASSERT_EQ(SMStartup(0, 1), QV_OK);
+  SMPeerCert cert{};
+  int fd = -1;
+  SMSession* s = nullptr;
+  EXPECT_EQ(SMClientOpenSession("127.0.0.1", 2334, 1, 2, &cert, &fd, &s), QVS_SM_NO_CONTEXT);
+}
+
 TEST_F(SessionTest, ContextOfAKindIsBuiltOnce) {
   ASSERT_EQ(SMSetupSSLCTX(1, 0), QV_OK);
   EXPECT_EQ(SMSetupSSLCTX(1, 0), QVS_SM_FAILED);

@@ -1,0 +1,63 @@
+#include "runtime/auth/protocol/ui_lock.h"
+
+#include <mutex>
+
+#include "platform/eventtext/eventtext.h"
+#include "platform/ui/ui.h"
+
+namespace qv::protocol {
+namespace {
+
+constexpr char kModule[] = "AMuilock";
+
+std::mutex g_uiLock;
+// The holder record: written under g_uiLock, read by others under g_record.
+std::mutex g_record;
+qv::ui::ThreadKey g_holder = 0;
+std::string g_holderDesktop;
+
+}  // namespace
+
+UiConversation::UiConversation(const std::string& desktop) {
+  g_uiLock.lock();
+  std::lock_guard<std::mutex> guard(g_record);
+  g_holder = qv::ui::CurrentThreadKey();
+  g_holderDesktop = desktop;
+}
+
+UiConversation::~UiConversation() {
+  {
+    std::lock_guard<std::mutex> guard(g_record);
+    g_holder = 0;
+    g_holderDesktop.clear();
+  }
+  g_uiLock.unlock();
+}
+
+std::string HolderDesktop() {
+  std::lock_guard<std::mutex> guard(g_record);
+  return g_holder != 0 ? g_holderDesktop : std::string();
+}
+
+bool CloseHolderWindows() {
+  qv::ui::ThreadKey holder;
+  {
+    std::lock_guard<std::mutex> guard(g_record);
+    holder = g_holder;
+  }
+  if (holder == 0) return false;
+  qv::ui::CloseThreadWindows(holder);
+  return true;
+}
+
+}  // namespace qv::protocol
+
+extern "C" int ConsoleCtrlHandler(uint32_t controlType) {
+  QV_TRACE(2, 6, qv::protocol::kModule, "Entering ConsoleCtrlHandler");
+  if (controlType == QV_CTRL_LOGOFF_EVENT && !qv::protocol::HolderDesktop().empty()) {
+    QV_TRACE(8, 6, qv::protocol::kModule, "ConsoleCtrlHandler: Closing open dialogs before logoff");
+    qv::protocol::CloseHolderWindows();
+  }
+  QV_TRACE(4, 6, qv::protocol::kModule, "Leaving ConsoleCtrlHandler, ret=0");
+  return 0;
+}
