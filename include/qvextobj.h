@@ -84,7 +84,9 @@ QVSTATUS errQVExtObjAddBinary(HQVEXTOBJ obj, const char* name, const void* bytes
 QVSTATUS errQVExtObjAddObjAttribute(HQVEXTOBJ obj, HQVEXTOBJ sub);
 
 // The common writer. QVS_EXTOBJ_NAME_TOO_LONG for a name over 80 characters,
-// QVS_EXTOBJ_ODD_UNICODE for an odd UNICODE length.
+// QVS_EXTOBJ_ODD_UNICODE for an odd UNICODE length, QVS_EXTOBJ_WRONG_KIND for
+// QV_ATTR_OBJECT (sub-objects come with their attributes, through
+// errQVExtObjAddObjAttribute) or an unknown kind.
 QVSTATUS errAddAttrFromType(HQVEXTOBJ obj, uint32_t kind, const char* name, const void* value,
                             size_t length);
 
