@@ -1,5 +1,6 @@
 #include "authclient/runtime.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -27,12 +28,23 @@ struct Runtime {
   std::unordered_map<KEL_HANDLE, HandlePtr> handles;
   std::deque<Task> tasks;
   std::thread thread;
-  bool stopping = false;
+  uint64_t generation = 0;  // bumped to stop the current thread
 };
 
-// Never destroyed: the library thread may outlive static destruction order.
+// Made on first use and released only when the library is unloaded, after
+// its thread has stopped.
+std::atomic<Runtime*> g_runtime{nullptr};
+std::mutex g_runtime_mutex;
+
 Runtime& R() {
-  static Runtime* r = new Runtime;
+  Runtime* r = g_runtime.load(std::memory_order_acquire);
+  if (r) return *r;
+  std::lock_guard<std::mutex> lock(g_runtime_mutex);
+  r = g_runtime.load(std::memory_order_relaxed);
+  if (!r) {
+    r = new Runtime;
+    g_runtime.store(r, std::memory_order_release);
+  }
   return *r;
 }
 
@@ -102,24 +114,24 @@ void Fire(KEL_HANDLE id, KEL_CALLBACK cb) {
   CloseHandle(id);
 }
 
-void ThreadMain() {
-  Runtime& r = R();
+void ThreadMain(Runtime* rp, uint64_t generation) {
+  Runtime& r = *rp;
   std::unique_lock<std::mutex> lock(r.mutex);
-  while (!r.stopping) {
+  while (r.generation == generation) {
     int64_t now = NowMs();
     int64_t next = 0;
     KEL_HANDLE due = 0;
     KEL_CALLBACK due_cb = nullptr;
     for (auto& [id, h] : r.handles) {
-      std::lock_guard<std::mutex> hl(h->mutex);
-      if (!h->deadline_ms) continue;
-      if (h->deadline_ms <= now) {
+      int64_t d = h->deadline_ms.load();
+      if (!d) continue;
+      if (d <= now) {
+        if (!h->deadline_ms.compare_exchange_strong(d, 0)) continue;
         due = id;
-        due_cb = h->expire;
-        h->deadline_ms = 0;
+        due_cb = h->expire.load();
         break;
       }
-      if (!next || h->deadline_ms < next) next = h->deadline_ms;
+      if (!next || d < next) next = d;
     }
     if (due) {
       lock.unlock();
@@ -144,8 +156,7 @@ void ThreadMain() {
 bool EnsureThread(Runtime& r) {
   if (r.thread.joinable()) return true;
   try {
-    r.stopping = false;
-    r.thread = std::thread(ThreadMain);
+    r.thread = std::thread(ThreadMain, &r, r.generation);
   } catch (...) {
     return false;
   }
@@ -153,18 +164,25 @@ bool EnsureThread(Runtime& r) {
 }
 
 __attribute__((destructor)) void StopOnUnload() {
-  Runtime& r = R();
+  Runtime* rp = g_runtime.load(std::memory_order_acquire);
+  if (!rp) return;
+  Runtime& r = *rp;
   std::thread t;
   {
     std::lock_guard<std::mutex> lock(r.mutex);
-    r.stopping = true;
+    ++r.generation;
     t = std::move(r.thread);
   }
   r.wake.notify_all();
   if (t.joinable()) {
-    if (t.get_id() == std::this_thread::get_id()) t.detach();
-    else t.join();
+    if (t.get_id() == std::this_thread::get_id()) {
+      t.detach();
+      return;  // unloaded from a callback: the thread still runs on the runtime
+    }
+    t.join();
   }
+  g_runtime.store(nullptr);
+  delete rp;
 }
 
 }  // namespace
@@ -250,7 +268,7 @@ void Shutdown(bool call_expiry, KEL_CALLBACK expire) {
   std::vector<std::pair<KEL_HANDLE, KEL_CALLBACK>> timed;
   {
     std::lock_guard<std::mutex> lock(r.mutex);
-    r.stopping = true;
+    ++r.generation;
     t = std::move(r.thread);
     r.tasks.clear();
   }
@@ -261,11 +279,8 @@ void Shutdown(bool call_expiry, KEL_CALLBACK expire) {
   }
   {
     std::lock_guard<std::mutex> lock(r.mutex);
-    r.stopping = false;
-    for (auto& [id, h] : r.handles) {
-      std::lock_guard<std::mutex> hl(h->mutex);
-      if (h->deadline_ms || h->expire) timed.push_back({id, expire ? expire : h->expire});
-    }
+    for (auto& [id, h] : r.handles)
+      if (h->deadline_ms.load() || h->expire.load()) timed.push_back({id, expire ? expire : h->expire.load()});
   }
   if (call_expiry)
     for (auto& [id, cb] : timed)

@@ -4,6 +4,7 @@
 // time-outs. Callbacks are always called without any library lock held.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -27,9 +28,10 @@ struct Handle {
   uint32_t client_address = 0;
   // Inputs of asynchronous requests.
   std::string in_user, in_passcode, in_next, in_pin;
-  // Time-out (steady clock, milliseconds since an arbitrary epoch; 0 none).
-  int64_t deadline_ms = 0;
-  KEL_CALLBACK expire = nullptr;
+  // Time-out (steady clock, milliseconds since an arbitrary epoch; 0 none);
+  // read by the library thread without the handle's mutex.
+  std::atomic<int64_t> deadline_ms{0};
+  std::atomic<KEL_CALLBACK> expire{nullptr};
 
   ~Handle();
   void ClearPending();  // the exchange in progress and its system PIN
