@@ -21,6 +21,8 @@ using qv::protocol::CopyText;
 constexpr char kModule[] = "AMdesktop";
 
 struct Conversation {
+  Conversation(QVNetSession* s, int fd, char* d, int32_t* o)
+      : session(s), socket(fd), domain(d), outcome(o), block() {}
   QVNetSession* session;
   int socket;
   char* domain;
@@ -188,7 +190,7 @@ QVSTATUS ProcessUITransactions(QVNetSession* session, int socket, const char* us
                                uint32_t useSoftTokens, int32_t* outcome, bool* granted) {
   QV_TRACE(2, 6, kModule, "Entering ProcessUITransactions");
   if (granted != nullptr) *granted = false;
-  Conversation c{session, socket, domain, outcome, PROMPT_DATA{}};
+  Conversation c(session, socket, domain, outcome);
   c.block.wVersion = 1;
   c.block.bFlags = useSoftTokens ? (PROMPT_FLAG_TOPMOST | PROMPT_FLAG_TIMEOUTS)
                                  : (PROMPT_FLAG_TOPMOST | PROMPT_FLAG_TIMEOUTS |
