@@ -19,7 +19,8 @@ std::string Write(HQVEXTOBJ h) {
   Check(errQVExtObjExternalSize(h, &length) == QV_OK);
   std::string text(length, '\0');
   size_t small = length ? length - 1 : 0;
-  if (length) Check(errQVExtObjWriteToBuffer(h, text.data(), &small) == QVS_EXTOBJ_BUFFER_TOO_SMALL);
+  if (length)
+    Check(errQVExtObjWriteToBuffer(h, text.data(), &small) == QVS_EXTOBJ_BUFFER_TOO_SMALL);
   Check(small == length);
   Check(errQVExtObjWriteToBuffer(h, text.data(), &length) == QV_OK);
   Check(length == text.size());

@@ -45,22 +45,29 @@ void Encode(const void* data, size_t length, char* out) {
   }
 }
 
-bool IsAlphabet(unsigned char c) { return kDecode[c] != kInvalid; }
+const char* ScanRun(const char* p, const char* end) {
+  while (p < end && kDecode[static_cast<unsigned char>(*p)] != kInvalid) ++p;
+  return p;
+}
 
 void DecodeRun(const char* run, size_t count, std::string& out) {
   auto at = [run](size_t i) -> uint32_t { return kDecode[static_cast<unsigned char>(run[i])]; };
+  const size_t rest = count % 4;
+  const size_t start = out.size();
+  out.resize(start + count / 4 * 3 + (rest >= 2 ? rest - 1 : 0));
+  char* p = out.data() + start;
   size_t i = 0;
   for (; i + 4 <= count; i += 4) {
     uint32_t v = (at(i) << 18) | (at(i + 1) << 12) | (at(i + 2) << 6) | at(i + 3);
-    out.push_back(static_cast<char>(v >> 16));
-    out.push_back(static_cast<char>((v >> 8) & 0xFF));
-    out.push_back(static_cast<char>(v & 0xFF));
+    p[0] = static_cast<char>(v >> 16);
+    p[1] = static_cast<char>((v >> 8) & 0xFF);
+    p[2] = static_cast<char>(v & 0xFF);
+    p += 3;
   }
-  size_t rest = count - i;
   if (rest >= 2) {
     uint32_t v = (at(i) << 18) | (at(i + 1) << 12) | (rest == 3 ? at(i + 2) << 6 : 0);
-    out.push_back(static_cast<char>(v >> 16));
-    if (rest == 3) out.push_back(static_cast<char>((v >> 8) & 0xFF));
+    *p++ = static_cast<char>(v >> 16);
+    if (rest == 3) *p = static_cast<char>((v >> 8) & 0xFF);
   }
 }
 

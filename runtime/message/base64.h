@@ -13,8 +13,8 @@ constexpr size_t EncodedLength(size_t length) { return (length + 2) / 3 * 4; }
 // Writes EncodedLength(length) characters to `out`.
 void Encode(const void* data, size_t length, char* out);
 
-// True for a character of the alphabet (not "=").
-bool IsAlphabet(unsigned char c);
+// The first character from `p` on that is not of the alphabet, or `end`.
+const char* ScanRun(const char* p, const char* end);
 
 // Decodes `count` alphabet characters (no padding; count % 4 != 1) appended to
 // `out`.

@@ -145,11 +145,11 @@ QVSTATUS Reader::ReadString(std::string& value) {
 QVSTATUS Reader::ReadFlagged(uint32_t& kind, std::string& value) {
   const char flag = *p_++;
   const char* run = p_;
-  while (p_ < end_ && *p_ != ' ' && *p_ != ')' && *p_ != '=') {
-    if (!qv::base64::IsAlphabet(static_cast<unsigned char>(*p_))) return QVS_EXTOBJ_BAD_VALUE;
-    ++p_;
-  }
+  // The run ends at a space, ")" or "="; any other character outside the
+  // alphabet is a bad value.
+  p_ = qv::base64::ScanRun(p_, end_);
   if (AtEnd()) return QVS_EXTOBJ_TEXT_TOO_SHORT;
+  if (*p_ != ' ' && *p_ != ')' && *p_ != '=') return QVS_EXTOBJ_BAD_VALUE;
   const size_t count = p_ - run;
   const size_t padding = (4 - count % 4) % 4;
   if (count % 4 == 1) return QVS_EXTOBJ_BAD_VALUE;
