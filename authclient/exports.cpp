@@ -1,5 +1,4 @@
 // The exported entries of libauthclient.so.
-#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -186,17 +185,7 @@ KEL_EXPORT int KelGetUserData(KEL_HANDLE handle, void** data) {
 KEL_EXPORT int KelSetTimeout(KEL_HANDLE handle, uint32_t seconds, KEL_CALLBACK expire) {
   HandlePtr h = FindHandle(handle);
   if (!h) return ACM_INVALID_HANDLE;
-  if (seconds == 0 || !expire) {
-    h->deadline_ms = 0;
-    h->expire = nullptr;
-  } else {
-    int64_t now =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    h->expire = expire;
-    h->deadline_ms = now + static_cast<int64_t>(seconds) * 1000;
-  }
-  kel::TimeoutsChanged();
+  kel::SetTimeout(*h, handle, seconds, expire);
   return ACM_OK;
 }
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -27,6 +28,7 @@ struct Runtime {
   std::condition_variable wake;
   std::unordered_map<KEL_HANDLE, HandlePtr> handles;
   std::deque<Task> tasks;
+  std::multimap<int64_t, KEL_HANDLE> timers;  // deadline -> handle; stale entries skipped
   std::thread thread;
   uint64_t generation = 0;  // bumped to stop the current thread
 };
@@ -122,16 +124,20 @@ void ThreadMain(Runtime* rp, uint64_t generation) {
     int64_t next = 0;
     KEL_HANDLE due = 0;
     KEL_CALLBACK due_cb = nullptr;
-    for (auto& [id, h] : r.handles) {
-      int64_t d = h->deadline_ms.load();
-      if (!d) continue;
-      if (d <= now) {
-        if (!h->deadline_ms.compare_exchange_strong(d, 0)) continue;
-        due = id;
-        due_cb = h->expire.load();
+    while (!r.timers.empty()) {
+      auto first = r.timers.begin();
+      if (first->first > now) {
+        next = first->first;
         break;
       }
-      if (!next || d < next) next = d;
+      int64_t d = first->first;
+      KEL_HANDLE id = first->second;
+      r.timers.erase(first);
+      auto it = r.handles.find(id);
+      if (it == r.handles.end() || !it->second->deadline_ms.compare_exchange_strong(d, 0)) continue;
+      due = id;
+      due_cb = it->second->expire.load();
+      break;
     }
     if (due) {
       lock.unlock();
@@ -150,6 +156,17 @@ void ThreadMain(Runtime* rp, uint64_t generation) {
     if (next) r.wake.wait_for(lock, std::chrono::milliseconds(next - now));
     else r.wake.wait(lock);
   }
+}
+
+// Called with the runtime mutex held.
+void DropTimer(Runtime& r, int64_t deadline, KEL_HANDLE id) {
+  if (!deadline) return;
+  auto [from, to] = r.timers.equal_range(deadline);
+  for (auto it = from; it != to; ++it)
+    if (it->second == id) {
+      r.timers.erase(it);
+      return;
+    }
 }
 
 // Called with the runtime mutex held.
@@ -231,16 +248,31 @@ bool CloseHandle(KEL_HANDLE id) {
     if (it == r.handles.end()) return false;
     h = std::move(it->second);
     r.handles.erase(it);
+    DropTimer(r, h->deadline_ms.exchange(0), id);
   }
   std::lock_guard<std::mutex> lock(h->mutex);
   h->ClearSecrets();
   return true;
 }
 
-void TimeoutsChanged() {
+void SetTimeout(Handle& h, KEL_HANDLE id, uint32_t seconds, KEL_CALLBACK expire) {
   Runtime& r = R();
   {
     std::lock_guard<std::mutex> lock(r.mutex);
+    DropTimer(r, h.deadline_ms.exchange(0), id);
+    if (seconds == 0 || !expire) {
+      h.expire = nullptr;
+      return;
+    }
+    int64_t deadline = NowMs() + static_cast<int64_t>(seconds) * 1000;
+    h.expire = expire;
+    h.deadline_ms = deadline;
+    try {
+      r.timers.emplace(deadline, id);
+    } catch (...) {
+      h.deadline_ms = 0;
+      return;
+    }
     EnsureThread(r);
   }
   r.wake.notify_all();
@@ -289,6 +321,7 @@ void Shutdown(bool call_expiry, KEL_CALLBACK expire) {
   {
     std::lock_guard<std::mutex> lock(r.mutex);
     all.swap(r.handles);
+    r.timers.clear();
   }
   for (auto& [id, h] : all) {
     std::lock_guard<std::mutex> hl(h->mutex);

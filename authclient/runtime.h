@@ -47,8 +47,8 @@ KEL_HANDLE OpenHandle(void* user_data, HandlePtr* out);
 HandlePtr FindHandle(KEL_HANDLE id);
 // True when the handle was live.
 bool CloseHandle(KEL_HANDLE id);
-// Wakes the library thread after a time-out changed.
-void TimeoutsChanged();
+// Sets or (0 seconds) removes a handle's time-out and wakes the library thread.
+void SetTimeout(Handle& h, KEL_HANDLE id, uint32_t seconds, KEL_CALLBACK expire);
 
 // Queues a request; ACM_REQUEST_PENDING, or ACM_NO_RESOURCES when the
 // library thread cannot be started.
