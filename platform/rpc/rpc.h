@@ -24,6 +24,7 @@
 namespace qv::rpc {
 
 inline constexpr uint32_t kRpcOk = 0;
+inline constexpr uint32_t kRpcInvalidBinding = 1702;      // no usable binding handle
 inline constexpr uint32_t kRpcInvalidEndpoint = 1706;     // endpoint name unusable
 inline constexpr uint32_t kRpcOutOfResources = 1721;      // socket, thread or memory
 inline constexpr uint32_t kRpcServerUnavailable = 1722;   // nobody listens on the endpoint
