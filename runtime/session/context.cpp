@@ -23,6 +23,8 @@ std::mutex g_mutex;
 SSL_CTX* g_client = nullptr;
 SSL_CTX* g_server = nullptr;
 std::atomic<const qv::session::CredentialSource*> g_source{nullptr};
+// Role of the client context SMStartup asked for: -1 none, else bDesktopSide.
+std::atomic<int> g_clientRole{-1};
 
 void WipeAndFree(uint8_t* bytes, int length) {
   if (!bytes) return;
@@ -44,10 +46,22 @@ const CredentialSource& Credentials() {
 }
 
 SSL_CTX* AcquireContext(bool client) {
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    SSL_CTX* ctx = client ? g_client : g_server;
+    if (ctx) SSL_CTX_up_ref(ctx);
+    if (ctx || !client) return ctx;
+  }
+  // A client context that could not be built at start-up (credentials not
+  // installed yet, cache host not running) is tried again at each open.
+  int role = g_clientRole.load();
+  if (role < 0) return nullptr;
+  QVSTATUS status = SMSetupSSLCTX(role, 1);
+  QVTraceMessage(8, kCategory, kModule, __LINE__,
+                 "Building the missing client context again: status 0x%08X", status);
   std::lock_guard<std::mutex> lock(g_mutex);
-  SSL_CTX* ctx = client ? g_client : g_server;
-  if (ctx) SSL_CTX_up_ref(ctx);
-  return ctx;
+  if (g_client) SSL_CTX_up_ref(g_client);
+  return g_client;
 }
 
 }  // namespace internal
@@ -188,6 +202,7 @@ QVSTATUS SMStartup(int bDesktopSide, int bClientSessions) {
   } else {
     status = SMSetupSSLCTX(bDesktopSide, bClientSessions);
   }
+  if (bClientSessions) g_clientRole.store(bDesktopSide ? 1 : 0);
   if (status != QV_OK) {
     // The process runs without this context; opens and listens report it.
     QVTraceMessage(8, kCategory, kModule, __LINE__,
@@ -202,6 +217,7 @@ QVSTATUS SMStartup(int bDesktopSide, int bClientSessions) {
 QVSTATUS SMRundown(void) {
   QVTraceMessage(2, kCategory, kModule, __LINE__, "Entering SMRundown");
   SMStopListening();
+  g_clientRole.store(-1);
   SSL_CTX* client;
   SSL_CTX* server;
   {

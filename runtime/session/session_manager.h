@@ -66,8 +66,10 @@ extern "C" {
 
 // Starts the socket layer and TLS, and builds the context `bClientSessions`
 // asks for in the role `bDesktopSide` gives. A context that cannot be built
-// is traced and left out: SMStartup still returns 0 and every open or listen
-// needing it fails with QVS_SM_NO_CONTEXT.
+// is traced and left out: SMStartup still returns 0 and every listen needing
+// it fails with QVS_SM_NO_CONTEXT. A missing client context is built again at
+// each SMClientOpenSession, which fails with QVS_SM_NO_CONTEXT while the
+// credentials are still missing.
 QVSTATUS SMStartup(int bDesktopSide, int bClientSessions);
 
 // Stops the listeners, frees both contexts; always 0.

@@ -335,6 +335,13 @@ TEST_F(SessionTest, AgentWithoutDCCertificateStartsAndEveryOpenFails) {
     EXPECT_EQ(cert.dwCertLen, 0u);
   }
   EXPECT_EQ(SMServerListen(EchoHandler, 0, 1, 1), QVS_SM_NO_CONTEXT);
+
+  // Once the certificate is installed, the next open builds the context.
+  fx::Install(c.root.cert, c.dc, c.desktop);
+  ASSERT_EQ(SMSetupSSLCTX(1, 0), QV_OK);
+  Listener l;
+  ASSERT_TRUE(l.Start(EchoHandler, 2));
+  EXPECT_EQ(RoundTrip("127.0.0.1", l.port(), "late"), "echo: late");
 }
 
 TEST_F(SessionTest, StoreWithoutInstalledCredentialsLeavesNoContext) {
