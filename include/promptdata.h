@@ -40,33 +40,33 @@ extern "C" {
 #define PROMPT_CODE_SIZE 18
 
 typedef struct PROMPT_DATA {
-  uint16_t wVersion;            /*   0: 1 */
-  uint8_t bFlags;               /*   2: PROMPT_FLAG_* */
-  uint8_t bReserved1;           /*   3 */
-  uint32_t hwndParent;          /*   4: owner window, 0 for none */
-  uint32_t dwTokenType;         /*   8 */
-  uint32_t dwPreferredType;     /*  12 */
-  int32_t iSoftToken;           /*  16: chosen software token, -1 none */
-  uint32_t dwServerTime;        /*  20: server time, seconds since 1970; 0 not given */
-  uint32_t dwNewPinStatus;      /*  24: PROMPT_NEWPIN_* */
-  char szUsername[34];          /*  28 */
-  char szPasscode[18];          /*  62 */
-  char szNextCode[18];          /*  80 */
-  char szOldPin[18];            /*  98: software token: the PIN it holds */
-  char szNewPin[18];            /* 116: new PIN; software token: PIN typed at the prompt */
-  char szSpareCode[18];         /* 134 */
-  char szTokencode[18];         /* 152: software token: bare tokencode */
-  int8_t bMinPinLen;            /* 170 */
-  int8_t bMaxPinLen;            /* 171 */
-  uint8_t bPinSelectable;       /* 172: 0 server PIN, 1 either, 2 user's PIN */
-  uint8_t bAlphanumeric;        /* 173: 0 digits only */
-  char szSystemPin[18];         /* 174: the PIN the server offers */
-  uint8_t bReserved2[20];       /* 192 */
-  uint32_t dwTokenCount;        /* 212 */
-  uint32_t dwDefaultToken;      /* 216 */
-  uint32_t hTokenService;       /* 220: 0 when none */
-  uint32_t cbTokenList;         /* 224 */
-  uint32_t pTokenList;          /* 228: handle of the token list, owned by the library */
+  uint16_t wVersion;        /*   0: 1 */
+  uint8_t bFlags;           /*   2: PROMPT_FLAG_* */
+  uint8_t bReserved1;       /*   3 */
+  uint32_t hwndParent;      /*   4: owner window, 0 for none */
+  uint32_t dwTokenType;     /*   8 */
+  uint32_t dwPreferredType; /*  12 */
+  int32_t iSoftToken;       /*  16: chosen software token, -1 none */
+  uint32_t dwServerTime;    /*  20: server time, seconds since 1970; 0 not given */
+  uint32_t dwNewPinStatus;  /*  24: PROMPT_NEWPIN_* */
+  char szUsername[34];      /*  28 */
+  char szPasscode[18];      /*  62 */
+  char szNextCode[18];      /*  80 */
+  char szOldPin[18];        /*  98: software token: the PIN it holds */
+  char szNewPin[18];        /* 116: new PIN; software token: PIN typed at the prompt */
+  char szSpareCode[18];     /* 134 */
+  char szTokencode[18];     /* 152: software token: bare tokencode */
+  int8_t bMinPinLen;        /* 170 */
+  int8_t bMaxPinLen;        /* 171 */
+  uint8_t bPinSelectable;   /* 172: 0 server PIN, 1 either, 2 user's PIN */
+  uint8_t bAlphanumeric;    /* 173: 0 digits only */
+  char szSystemPin[18];     /* 174: the PIN the server offers */
+  uint8_t bReserved2[20];   /* 192 */
+  uint32_t dwTokenCount;    /* 212 */
+  uint32_t dwDefaultToken;  /* 216 */
+  uint32_t hTokenService;   /* 220: 0 when none */
+  uint32_t cbTokenList;     /* 224 */
+  uint32_t pTokenList;      /* 228: handle of the token list, owned by the library */
 } PROMPT_DATA;
 
 #ifdef __cplusplus

@@ -13,9 +13,12 @@ int PromptMessage(const PROMPT_DATA& block, const std::string& text, uint32_t st
 
 int DialogResult(int answer) {
   switch (answer) {
-    case ui::kIdOk: return PROMPT_RESULT_OK;
-    case ui::kIdTimedOut: return PROMPT_RESULT_TIMEOUT;
-    default: return PROMPT_RESULT_CANCEL;
+    case ui::kIdOk:
+      return PROMPT_RESULT_OK;
+    case ui::kIdTimedOut:
+      return PROMPT_RESULT_TIMEOUT;
+    default:
+      return PROMPT_RESULT_CANCEL;
   }
 }
 

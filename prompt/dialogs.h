@@ -42,9 +42,9 @@ inline constexpr std::size_t kUsernameMax = 31;
 inline constexpr std::size_t kCodeMax = 16;
 inline constexpr std::size_t kPasswordMax = 63;
 
-int PasscodeDialog(PROMPT_DATA& block);                                     // 101
-int NewPinDialog(PROMPT_DATA& block);                                       // 102, 104
-int NextCodeDialog(PROMPT_DATA& block);                                     // 103
+int PasscodeDialog(PROMPT_DATA& block);                                            // 101
+int NewPinDialog(PROMPT_DATA& block);                                              // 102, 104
+int NextCodeDialog(PROMPT_DATA& block);                                            // 103
 int TokenPasswordDialog(PROMPT_DATA& block, bool numeric, std::string& password);  // 105
 
 // A message box with the library's caption; its time-out follows the block's

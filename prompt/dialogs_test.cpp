@@ -1,10 +1,11 @@
 // The dialogs' logic through an in-process back end.
+#include "prompt/dialogs.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "prompt/dialogs.h"
 #include "prompt/testing/fake_backend.h"
 #include "promptui.h"
 
@@ -183,7 +184,8 @@ TEST(NewPinDialog, RuleTextsFollowThePinParameters) {
 TEST(NewPinDialog, EntriesMustMatch) {
   FakeBackend ui;
   PROMPT_DATA b = PinBlock(4, 8, 0, 1);
-  ui.OnDialog(Answer(qv::ui::kIdOk, {{kIdPin, "1234"}, {kIdConfirm, "1235"}}, {{kIdServerPin, kIdCreatePin}}));
+  ui.OnDialog(Answer(qv::ui::kIdOk, {{kIdPin, "1234"}, {kIdConfirm, "1235"}},
+                     {{kIdServerPin, kIdCreatePin}}));
   ui.OnDialog(Answer(qv::ui::kIdCancel));
   EXPECT_EQ(qvPinDlg(&b), PROMPT_RESULT_CANCEL);
   ASSERT_EQ(ui.shownBoxes.size(), 1u);
@@ -231,8 +233,8 @@ TEST(NewPinDialog, ServerPinNeedsConfirmationAndIsShown) {
 
   ASSERT_EQ(ui.shownBoxes.size(), 2u);
   EXPECT_EQ(ui.shownBoxes[0].text, "PIN will be displayed for 10 seconds.\n\nAre you sure?");
-  EXPECT_EQ(ui.shownBoxes[0].style & (qv::ui::kMbButtonsMask | qv::ui::kMbIconMask |
-                                       qv::ui::kMbDefButtonMask),
+  EXPECT_EQ(ui.shownBoxes[0].style &
+                (qv::ui::kMbButtonsMask | qv::ui::kMbIconMask | qv::ui::kMbDefButtonMask),
             qv::ui::kMbYesNo | qv::ui::kMbIconQuestion | qv::ui::kMbDefButton2);
   ASSERT_EQ(ui.shownDialogs.size(), 3u);
   const qv::ui::Dialog& shown = ui.shownDialogs[2];

@@ -67,10 +67,11 @@ int PasscodeDialog(PROMPT_DATA& block) {
   tokens.label = MessageText(kMsgSelectSoftToken);
   std::vector<TokenEntry> entries = TokenEntries(block);
   for (size_t i = 0; i < entries.size(); ++i) {
-    tokens.items.push_back({entries[i].text + " - " + entries[i].secondText, static_cast<int>(i), true});
+    tokens.items.push_back(
+        {entries[i].text + " - " + entries[i].secondText, static_cast<int>(i), true});
   }
-  SelectValue(tokens, block.iSoftToken == -1 ? static_cast<int>(block.dwDefaultToken)
-                                             : block.iSoftToken);
+  SelectValue(tokens,
+              block.iSoftToken == -1 ? static_cast<int>(block.dwDefaultToken) : block.iSoftToken);
   if (tokens.selected < 0 && !tokens.items.empty()) tokens.selected = 0;
   d.choices.push_back(tokens);
 
@@ -105,12 +106,12 @@ int PasscodeDialog(PROMPT_DATA& block) {
     }
     ui::Field& userField = *FindById(d.fields, kIdUsername);
     ui::Field& codeField = *FindById(d.fields, kIdCode);
-    int missing = userField.value.empty() ? kMsgEnterUsername
+    int missing = userField.value.empty()   ? kMsgEnterUsername
                   : codeField.value.empty() ? kMsgEnterCode
                                             : 0;
     if (missing != 0) {
-      int box = PromptMessage(block, MessageText(missing), ui::kMbOk | ui::kMbIconExclamation,
-                              timeout);
+      int box =
+          PromptMessage(block, MessageText(missing), ui::kMbOk | ui::kMbIconExclamation, timeout);
       if (scope.Closed()) return PROMPT_RESULT_CANCEL;
       if (box == ui::kIdTimedOut) return PROMPT_RESULT_TIMEOUT;
       d.focus = missing == kMsgEnterUsername ? kIdUsername : kIdCode;

@@ -52,7 +52,8 @@ int ShowSystemPin(const PROMPT_DATA& block) {
   d.topmost = (block.bFlags & PROMPT_FLAG_TOPMOST) != 0;
   d.texts.push_back({kIdSystemPinText, FormatMessageText(kMsgNewPinShow, pin), true,
                      FormatMessageText(kMsgNewPinShow, "********")});
-  d.texts.push_back({0, "Memorize your PIN. Do not write it down or reveal it to anyone.", true, ""});
+  d.texts.push_back(
+      {0, "Memorize your PIN. Do not write it down or reveal it to anyone.", true, ""});
   d.buttons = {{ui::kIdOk, "OK"}};
   d.timeoutSeconds = kSystemPinDisplay;
   int answer = ui::RunDialog(d, nullptr);
@@ -82,7 +83,8 @@ int NewPinDialog(PROMPT_DATA& block) {
 
   ui::Choice mode;
   mode.id = kIdServerPin;
-  mode.items.push_back({"Vexa &KEL/Server Will Generate PIN", kIdServerPin, block.bPinSelectable != 2});
+  mode.items.push_back(
+      {"Vexa &KEL/Server Will Generate PIN", kIdServerPin, block.bPinSelectable != 2});
   mode.items.push_back({"&I Will Create PIN", kIdCreatePin, block.bPinSelectable != 0});
   if (block.bPinSelectable == 0 || block.bPinSelectable == 1) SelectValue(mode, kIdServerPin);
   if (block.bPinSelectable == 2) SelectValue(mode, kIdCreatePin);

@@ -35,7 +35,8 @@ class PromptLibraryTest : public ::testing::Test {
   }
   void TearDown() override {
     if (library_ != nullptr) dlclose(library_);
-    for (const char* v : {"TAVRIK_UI", "TAVRIK_UI_SCRIPT", "TAVRIK_UI_RECORD", "TAVRIK_TOKENPAD_LIBRARY"}) {
+    for (const char* v :
+         {"TAVRIK_UI", "TAVRIK_UI_SCRIPT", "TAVRIK_UI_RECORD", "TAVRIK_TOKENPAD_LIBRARY"}) {
       unsetenv(v);
     }
     std::filesystem::remove_all(dir_);

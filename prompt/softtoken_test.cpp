@@ -82,7 +82,7 @@ TEST_F(SoftTokenTest, InitOpensTheServiceUnlessAnOldLibraryIsNotWanted) {
     bool opened;
   } cases[] = {
       {4, 10, true},
-      {4, 14, true},   // version 4 and later ignore the flag
+      {4, 14, true},  // version 4 and later ignore the flag
       {3, 10, true},
       {3, 14, false},  // older library, software tokens not requested
   };

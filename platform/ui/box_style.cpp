@@ -6,12 +6,18 @@ namespace qv::ui::internal {
 
 std::vector<int> BoxButtons(uint32_t style) {
   switch (style & kMbButtonsMask) {
-    case kMbOkCancel: return {kIdOk, kIdCancel};
-    case kMbAbortRetryIgnore: return {kIdAbort, kIdRetry, kIdIgnore};
-    case kMbYesNoCancel: return {kIdYes, kIdNo, kIdCancel};
-    case kMbYesNo: return {kIdYes, kIdNo};
-    case kMbRetryCancel: return {kIdRetry, kIdCancel};
-    default: return {kIdOk};
+    case kMbOkCancel:
+      return {kIdOk, kIdCancel};
+    case kMbAbortRetryIgnore:
+      return {kIdAbort, kIdRetry, kIdIgnore};
+    case kMbYesNoCancel:
+      return {kIdYes, kIdNo, kIdCancel};
+    case kMbYesNo:
+      return {kIdYes, kIdNo};
+    case kMbRetryCancel:
+      return {kIdRetry, kIdCancel};
+    default:
+      return {kIdOk};
   }
 }
 
@@ -25,14 +31,22 @@ int BoxDefaultButton(uint32_t style) {
 
 const char* ButtonText(int id) {
   switch (id) {
-    case kIdOk: return "OK";
-    case kIdCancel: return "Cancel";
-    case kIdAbort: return "Abort";
-    case kIdRetry: return "Retry";
-    case kIdIgnore: return "Ignore";
-    case kIdYes: return "Yes";
-    case kIdNo: return "No";
-    default: return "?";
+    case kIdOk:
+      return "OK";
+    case kIdCancel:
+      return "Cancel";
+    case kIdAbort:
+      return "Abort";
+    case kIdRetry:
+      return "Retry";
+    case kIdIgnore:
+      return "Ignore";
+    case kIdYes:
+      return "Yes";
+    case kIdNo:
+      return "No";
+    default:
+      return "?";
   }
 }
 

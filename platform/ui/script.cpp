@@ -13,10 +13,9 @@ struct NamedAnswer {
 };
 
 constexpr NamedAnswer kAnswers[] = {
-    {"ok", kIdOk},       {"cancel", kIdCancel},   {"abort", kIdAbort},
-    {"retry", kIdRetry}, {"ignore", kIdIgnore},   {"yes", kIdYes},
-    {"no", kIdNo},       {"timeout", kIdTimedOut}, {"close", kIdClosed},
-    {"wait", kAnswerWait},
+    {"ok", kIdOk},         {"cancel", kIdCancel}, {"abort", kIdAbort}, {"retry", kIdRetry},
+    {"ignore", kIdIgnore}, {"yes", kIdYes},       {"no", kIdNo},       {"timeout", kIdTimedOut},
+    {"close", kIdClosed},  {"wait", kAnswerWait},
 };
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r'; }
@@ -37,12 +36,23 @@ bool NextToken(std::string_view& rest, std::string& token, bool stopAtEquals) {
         char e = rest.front();
         rest.remove_prefix(1);
         switch (e) {
-          case 'n': token += '\n'; break;
-          case 't': token += '\t'; break;
-          case 'r': token += '\r'; break;
-          case '"': token += '"'; break;
-          case '\\': token += '\\'; break;
-          default: return false;
+          case 'n':
+            token += '\n';
+            break;
+          case 't':
+            token += '\t';
+            break;
+          case 'r':
+            token += '\r';
+            break;
+          case '"':
+            token += '"';
+            break;
+          case '\\':
+            token += '\\';
+            break;
+          default:
+            return false;
         }
       } else {
         token += c;
@@ -142,9 +152,14 @@ std::vector<ScriptAnswer> ParseScript(std::string_view text, int* errors) {
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     ScriptAnswer answer;
     switch (ParseScriptLine(line, answer)) {
-      case ScriptLine::kAnswer: answers.push_back(std::move(answer)); break;
-      case ScriptLine::kError: ++bad; break;
-      case ScriptLine::kSkip: break;
+      case ScriptLine::kAnswer:
+        answers.push_back(std::move(answer));
+        break;
+      case ScriptLine::kError:
+        ++bad;
+        break;
+      case ScriptLine::kSkip:
+        break;
     }
   }
   if (errors != nullptr) *errors = bad;

@@ -23,9 +23,9 @@ enum class ScriptTarget { kAny, kBox, kDialog };
 
 struct ScriptAnswer {
   ScriptTarget target = ScriptTarget::kAny;
-  int templateId = 0;    // dialog: 0 matches any
-  std::string boxText;   // box: empty matches any
-  int answer = 0;        // a button id, kIdTimedOut, kIdClosed or kAnswerWait
+  int templateId = 0;   // dialog: 0 matches any
+  std::string boxText;  // box: empty matches any
+  int answer = 0;       // a button id, kIdTimedOut, kIdClosed or kAnswerWait
   std::vector<std::pair<int, std::string>> values;
 };
 

@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 #include "platform/ui/backends.h"

@@ -25,9 +25,7 @@ class ScriptedBackendTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
-  void WriteScript(const std::string& text) {
-    std::ofstream(script_, std::ios::trunc) << text;
-  }
+  void WriteScript(const std::string& text) { std::ofstream(script_, std::ios::trunc) << text; }
 
   std::vector<std::string> RecordLines() {
     std::ifstream in(record_);

@@ -81,8 +81,9 @@ class TerminalBackend final : public Backend {
 
   int MessageBox(const std::string& caption, const std::string& text, uint32_t style,
                  uint32_t timeoutSeconds) override {
+    OpenWindow window;  // before the lock: a close request reaches a waiting box
     std::lock_guard<std::mutex> guard(lock_);
-    OpenWindow window;
+    if (window.Closed()) return kIdClosed;
     RawMode raw(in_);
     Wait wait(&window, timeoutSeconds, 0);
     Write("\r\n[" + caption + "]\r\n" + Lines(text) + "\r\n");
@@ -138,8 +139,9 @@ class TerminalBackend final : public Backend {
   }
 
   int Dialog(qv::ui::Dialog& dialog, DialogHooks* hooks) override {
-    std::lock_guard<std::mutex> guard(lock_);
     OpenWindow window;
+    std::lock_guard<std::mutex> guard(lock_);
+    if (window.Closed()) return kIdClosed;
     RawMode raw(in_);
     Wait wait(&window, dialog.timeoutSeconds, dialog.restartSeconds);
     bool hasCancel = false;
@@ -268,8 +270,8 @@ class TerminalBackend final : public Backend {
       if (wait.window->Closed()) return Key::kClosed;
       int waitMs = -1;
       if (wait.timeout != 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(wait.deadline -
-                                                                          Clock::now());
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(wait.deadline - Clock::now());
         if (left.count() <= 0) return Key::kTimedOut;
         waitMs = static_cast<int>(std::min<long long>(left.count(), 60000));
       }

@@ -41,7 +41,9 @@ class TerminalBackendTest : public ::testing::Test {
     unsetenv("TAVRIK_UI_TIMEOUT");
   }
 
-  void Type(const std::string& keys) { ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
+  void Type(const std::string& keys) {
+    ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
 
   // Everything the back end wrote so far.
   std::string Screen() {
@@ -87,7 +89,9 @@ class TerminalBackendTest : public ::testing::Test {
 TEST_F(TerminalBackendTest, SecretFieldsAreNotEchoed) {
   Dialog d = CodeDialog();
   // A letter is refused, backspace edits, the tenth digit is beyond the length.
-  Type("12x34\x7f" "456789\r");
+  Type(
+      "12x34\x7f"
+      "456789\r");
   EXPECT_EQ(ui_->Dialog(d, nullptr), kIdOk);
   EXPECT_EQ(d.fields[1].value, "12345678");
   std::string screen = Screen();

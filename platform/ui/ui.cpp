@@ -76,8 +76,6 @@ int ShowMessageBox(const std::string& caption, const std::string& text, uint32_t
   return CurrentBackend().MessageBox(caption, text, style, timeoutSeconds);
 }
 
-int RunDialog(Dialog& dialog, DialogHooks* hooks) {
-  return CurrentBackend().Dialog(dialog, hooks);
-}
+int RunDialog(Dialog& dialog, DialogHooks* hooks) { return CurrentBackend().Dialog(dialog, hooks); }
 
 }  // namespace qv::ui

@@ -74,8 +74,8 @@ struct StaticText {
 struct Field {
   int id = 0;
   std::string label;
-  std::string value;  // initial value; the answer on return
-  bool secret = false;        // password style: no echo, masked in records
+  std::string value;    // initial value; the answer on return
+  bool secret = false;  // password style: no echo, masked in records
   bool readOnly = false;
   bool enabled = true;
   bool visible = true;
@@ -112,10 +112,10 @@ struct Dialog {
   std::vector<Choice> choices;  // asked before the fields
   std::vector<Field> fields;
   std::vector<Button> buttons;
-  int focus = 0;                  // id of the field that gets the focus
+  int focus = 0;  // id of the field that gets the focus
   bool topmost = false;
-  uint32_t timeoutSeconds = 0;    // 0: no limit
-  uint32_t restartSeconds = 0;    // user activity restarts the timer with this
+  uint32_t timeoutSeconds = 0;  // 0: no limit
+  uint32_t restartSeconds = 0;  // user activity restarts the timer with this
 };
 
 // Called by a back end after the user changed choice `choiceId`, so that the

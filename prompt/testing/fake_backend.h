@@ -44,8 +44,7 @@ class FakeBackend final : public ui::Backend {
 };
 
 // Handler helpers: set values by control id, pick a choice value, press a button.
-FakeBackend::DialogHandler Answer(int button,
-                                  std::vector<std::pair<int, std::string>> fields = {},
+FakeBackend::DialogHandler Answer(int button, std::vector<std::pair<int, std::string>> fields = {},
                                   std::vector<std::pair<int, int>> choices = {});
 
 ui::Field* FieldOf(ui::Dialog& d, int id);

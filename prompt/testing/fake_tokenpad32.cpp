@@ -70,7 +70,8 @@ FAKE_EXPORT int EnumToken(uint32_t, uint32_t* count, uint32_t* defaultToken, voi
 }
 
 #ifndef FAKE_TOKENPAD_INCOMPLETE
-FAKE_EXPORT int SelectToken(uint32_t, const char* name, const char* selector, const char* password) {
+FAKE_EXPORT int SelectToken(uint32_t, const char* name, const char* selector,
+                            const char* password) {
   ++g_state.selectCalls;
   Copy(g_state.lastName, sizeof g_state.lastName, name);
   Copy(g_state.lastSelector, sizeof g_state.lastSelector, selector);
@@ -80,7 +81,8 @@ FAKE_EXPORT int SelectToken(uint32_t, const char* name, const char* selector, co
     g_state.lastError = g_state.selectError;
     return 0;
   }
-  if (g_state.password[0] != '\0' && (password == nullptr || std::strcmp(password, g_state.password) != 0)) {
+  if (g_state.password[0] != '\0' &&
+      (password == nullptr || std::strcmp(password, g_state.password) != 0)) {
     g_state.lastError = TOKENPAD_ERR_BAD_PASSWORD;
     return 0;
   }

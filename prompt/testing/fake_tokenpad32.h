@@ -13,11 +13,11 @@ struct FakeTokenpadState {
   char serials[4][24];
   char selectors[4][24];
   char modes[4][24];
-  char password[32];       // what a password-protected token accepts
-  uint32_t selectError;    // non-zero: SelectToken fails with this error
+  char password[32];     // what a password-protected token accepts
+  uint32_t selectError;  // non-zero: SelectToken fails with this error
   int passcodeFails;
   int newPinFails;
-  char tokencode[18];      // the bare tokencode the token shows
+  char tokencode[18];  // the bare tokencode the token shows
   char nextTokencode[18];
   // Calls seen.
   int openCalls;
