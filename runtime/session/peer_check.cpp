@@ -28,15 +28,20 @@ int AcceptSelfSignedLeaf(int ok, X509_STORE_CTX* store) {
 }  // namespace
 
 int CMCheckDCCert(X509_STORE_CTX* store, void* arg) {
+  QVTraceMessage(2, kCategory, kModule, __LINE__, "Entering CMCheckDCCert");
   X509_STORE_CTX_set_depth(store, 2);
   int ok = X509_verify_cert(store) == 1;
   if (!ok) TraceRefusal(store, "CMCheckDCCert");
+  QVTraceMessage(4, kCategory, kModule, __LINE__, "Leaving CMCheckDCCert, return code %d", ok);
   return ok;
 }
 
 int CMCheckSSDesktopCert(X509_STORE_CTX* store, void* arg) {
+  QVTraceMessage(2, kCategory, kModule, __LINE__, "Entering CMCheckSSDesktopCert");
   X509_STORE_CTX_set_verify_cb(store, AcceptSelfSignedLeaf);
   int ok = X509_verify_cert(store) == 1;
   if (!ok) TraceRefusal(store, "CMCheckSSDesktopCert");
+  QVTraceMessage(4, kCategory, kModule, __LINE__, "Leaving CMCheckSSDesktopCert, return code %d",
+                 ok);
   return ok;
 }
