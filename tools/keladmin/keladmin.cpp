@@ -41,8 +41,9 @@ DESCRIPTION
     root moves with TAVRIK_ROOT). The store directory has mode 2770 and the
     store mode 0660: root and the service group "tavrik" read and write it.
     Run as root, keladmin creates that group when it is absent (groupadd
-    --system) and falls back to root's group when it cannot; run as another
-    user, the store gets that user's group.
+    --system; not when TAVRIK_ROOT names a private root) and falls back to
+    root's group when there is none; run as another user, the store gets
+    that user's group.
 
     Every command checks all of its input before it changes anything; a
     rejected command leaves the store as it was.
@@ -209,7 +210,9 @@ bool Command::PrepareDir() {
     return Fail("cannot create " + dir);
   if (::geteuid() == 0) {
     struct group* g = ::getgrnam("tavrik");
-    if (!g) {
+    // Only the production layout creates the group: a private root (tests,
+    // demos) never changes the system's group database.
+    if (!g && qv::paths::Root().empty()) {
       pid_t pid;
       char* argv[] = {const_cast<char*>("groupadd"), const_cast<char*>("--system"), const_cast<char*>("tavrik"),
                       nullptr};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <grp.h>
 #include <sys/stat.h>
 
 #include <fstream>
@@ -151,6 +152,16 @@ TEST_F(KelAdminTest, ExportedTokenOpensWithItsPassword) {
   EXPECT_STREQ(code, kel::test::Code().c_str());
   CloseTokenService(service);
   unsetenv("TAVRIK_TOKENPAD_FILE");
+}
+
+TEST(KelAdminGroup, PrivateRootLeavesTheGroupDatabaseAlone) {
+  bool had_group = getgrnam("tavrik") != nullptr;
+  kel::test::TempRoot root;
+  ASSERT_EQ(Admin({"init"}).rc, 0);
+  struct stat st {};
+  ASSERT_EQ(stat(kel::StoreDir().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 02770u);
+  EXPECT_EQ(getgrnam("tavrik") != nullptr, had_group);
 }
 
 TEST(KelAdminHelp, IsAManualPage) {
