@@ -5,6 +5,10 @@
  * keladmin --help). All entries have C linkage; bind them by name (see
  * authclient/binding.h for a binder that checks every entry).
  *
+ * The server clock is the system clock; tests pin it with the environment
+ * variable TAVRIK_FAKE_TIME (seconds since 1970), which privileged
+ * (set-user-ID, set-group-ID) processes ignore.
+ *
  * Conventions:
  * - A handle is a non-zero 32-bit number, unguessable (random), valid from
  *   QV_Init / KelInit until QV_Close / KelClose completes, KelShutdown, or its
@@ -15,7 +19,8 @@
  *   KelCancelPin, KelClose) answer ACM_REQUEST_PENDING (150) when the request
  *   is under way and later call the completion callback with the handle, from
  *   the library's own thread; the status of the request is then read with
- *   KelGetAuthenticationStatus. Any other answer means no callback follows.
+ *   KelGetAuthenticationStatus. Any other answer means no callback follows;
+ *   nor does one when the handle is closed before its request runs.
  * - Callbacks may call back into the library (getters, setters, new requests).
  * - Texts are NUL-terminated. Passcodes, next tokencodes and PINs are at most
  *   KEL_MAX_CODE_LEN characters; user names at most KEL_MAX_USER_LEN.
