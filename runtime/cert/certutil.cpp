@@ -84,11 +84,20 @@ SecureBytes PrivateKeyToPkcs8(EVP_PKEY* key) {
 bool EnsureProviders() {
   static std::once_flag once;
   static bool ok = false;
+  static OSSL_PROVIDER* providers[2] = {nullptr, nullptr};
   std::call_once(once, [] {
     // Loading one provider explicitly turns off the implicit default, so load both.
-    ok = OSSL_PROVIDER_load(nullptr, "default") != nullptr &&
-         OSSL_PROVIDER_load(nullptr, "legacy") != nullptr;
+    providers[0] = OSSL_PROVIDER_load(nullptr, "default");
+    providers[1] = OSSL_PROVIDER_load(nullptr, "legacy");
+    ok = providers[0] && providers[1];
     if (!ok) CM_TRACE(kTraceFlow, kModule, "Cannot load the legacy cipher provider");
+    // Released before the library's own clean-up, which runs later.
+    std::atexit([] {
+      for (OSSL_PROVIDER*& p : providers) {
+        if (p) OSSL_PROVIDER_unload(p);
+        p = nullptr;
+      }
+    });
   });
   return ok;
 }

@@ -85,7 +85,7 @@ class SecureBytes {
       v_.resize(n);
     } else if (n > v_.capacity()) {
       std::vector<uint8_t> grown(n);
-      std::memcpy(grown.data(), v_.data(), v_.size());
+      if (!v_.empty()) std::memcpy(grown.data(), v_.data(), v_.size());
       clear();
       v_ = std::move(grown);
     } else {
