@@ -114,6 +114,21 @@ TEST_F(NetMsgTest, SplitFrameIsAssembledBeforeParsing) {
   EXPECT_EQ(Write(next.h), "9(T:(a:1))");
 }
 
+TEST_F(NetMsgTest, PollFailureDropsThePartialFrame) {
+  Feed("9(T:(a");
+  size_t missing = 0, total = 0;
+  char* buffer = nullptr;
+  HQVEXTOBJ obj = nullptr;
+  ASSERT_EQ(
+      errQVNetMsgSSLReceive(&Receiver(), Receiver().Socket(), &obj, &missing, &buffer, &total),
+      QV_OK);
+  ASSERT_NE(buffer, nullptr);
+  EXPECT_EQ(errQVNetMsgSSLReceive(&Receiver(), -1, &obj, &missing, &buffer, &total),
+            QVS_NETMSG_POLL_FAILED);
+  EXPECT_EQ(buffer, nullptr);
+  EXPECT_EQ(missing, 0u);
+}
+
 TEST_F(NetMsgTest, BadLengthPrefixes) {
   struct Case {
     const char* bytes;
