@@ -12,9 +12,10 @@ constexpr char kModule[] = "AMagsend";
 
 std::atomic<int32_t> g_serverTimeOffset{0};
 
-QVSTATUS Send(QVNetSession* session, int socket, QVSTATUS built, HQVEXTOBJ msg) {
+// `built` is the builder's status; *msg is read only after it ran.
+QVSTATUS Send(QVNetSession* session, int socket, QVSTATUS built, HQVEXTOBJ* msg) {
   if (built != QV_OK) return built;  // the builder destroyed its object
-  return errAMSendProtocolMessage(session, socket, msg);
+  return errAMSendProtocolMessage(session, socket, *msg);
 }
 }  // namespace
 
@@ -28,7 +29,7 @@ void SetServerTimeOffset(int32_t offset) { g_serverTimeOffset.store(offset, std:
 QVSTATUS SendSessionCertificateRequest(QVNetSession* session, int socket, const char* user,
                                        const char* domain) {
   HQVEXTOBJ msg = nullptr;
-  return Send(session, socket, errAMBuildSessionCertReq(&msg, user, domain), msg);
+  return Send(session, socket, errAMBuildSessionCertReq(&msg, user, domain), &msg);
 }
 
 QVSTATUS SendPasscodeRequest(QVNetSession* session, int socket, const char* user,
@@ -36,7 +37,7 @@ QVSTATUS SendPasscodeRequest(QVNetSession* session, int socket, const char* user
   const int32_t kelTime =
       static_cast<int32_t>(static_cast<int64_t>(time(nullptr)) + qv::protocol::ServerTimeOffset());
   HQVEXTOBJ msg = nullptr;
-  return Send(session, socket, errAMBuildPasscodeReq(&msg, user, domain, kelTime, status), msg);
+  return Send(session, socket, errAMBuildPasscodeReq(&msg, user, domain, kelTime, status), &msg);
 }
 
 QVSTATUS SendNewPinRequest(QVNetSession* session, int socket, const KEL_PIN_PARAMS* rules) {
@@ -45,22 +46,22 @@ QVSTATUS SendNewPinRequest(QVNetSession* session, int socket, const KEL_PIN_PARA
                                        static_cast<int8_t>(rules->bAlphanumeric),
                                        static_cast<int8_t>(rules->bSelectable),
                                        rules->cMinPinLen, rules->cMaxPinLen);
-  return Send(session, socket, built, msg);
+  return Send(session, socket, built, &msg);
 }
 
 QVSTATUS SendNextTokenCodeRequest(QVNetSession* session, int socket) {
   HQVEXTOBJ msg = nullptr;
-  return Send(session, socket, errAMBuildNextCodeReq(&msg), msg);
+  return Send(session, socket, errAMBuildNextCodeReq(&msg), &msg);
 }
 
 QVSTATUS SendAccessDenied(QVNetSession* session, int socket, int32_t reason) {
   HQVEXTOBJ msg = nullptr;
-  return Send(session, socket, errAMBuildAccessDenied(&msg, reason), msg);
+  return Send(session, socket, errAMBuildAccessDenied(&msg, reason), &msg);
 }
 
 QVSTATUS SendAuthenticationSuccessful(QVNetSession* session, int socket) {
   HQVEXTOBJ msg = nullptr;
-  return Send(session, socket, errAMBuildAuthSuccess(&msg), msg);
+  return Send(session, socket, errAMBuildAuthSuccess(&msg), &msg);
 }
 
 QVSTATUS SendSessionCertificate(QVNetSession* session, int socket, const uint8_t* peerCert,
@@ -76,7 +77,7 @@ QVSTATUS SendSessionCertificate(QVNetSession* session, int socket, const uint8_t
   }
   if (status == QV_OK) {
     HQVEXTOBJ msg = nullptr;
-    status = Send(session, socket, errAMBuildStoreSessionCert(&msg, user, domain, cert), msg);
+    status = Send(session, socket, errAMBuildStoreSessionCert(&msg, user, domain, cert), &msg);
   }
   errQVNetMsgDestroy(cert);
   QV_TRACE(4, 6, kModule, "Leaving SendSessionCertificate, ret=0x%08X", status);

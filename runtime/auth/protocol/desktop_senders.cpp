@@ -7,9 +7,10 @@
 namespace {
 constexpr char kModule[] = "AMdtsend";
 
-QVSTATUS Send(QVNetSession* session, int socket, QVSTATUS built, HQVEXTOBJ msg) {
+// `built` is the builder's status; *msg is read only after it ran.
+QVSTATUS Send(QVNetSession* session, int socket, QVSTATUS built, HQVEXTOBJ* msg) {
   if (built != QV_OK) return built;  // the builder destroyed its object
-  return errAMSendProtocolMessage(session, socket, msg);
+  return errAMSendProtocolMessage(session, socket, *msg);
 }
 }  // namespace
 
@@ -31,7 +32,7 @@ QVSTATUS SendSessionCertificateReply(QVNetSession* session, int socket, const ch
   HQVEXTOBJ msg = nullptr;
   QVSTATUS status = errAMBuildSessionCert(&msg, cached);
   errQVNetMsgDestroy(cached);
-  status = Send(session, socket, status, msg);
+  status = Send(session, socket, status, &msg);
   QV_TRACE(4, 6, kModule, "Leaving SendSessionCertificateReply, ret=0x%08X", status);
   return status;
 }
@@ -40,23 +41,23 @@ QVSTATUS SendPasscodeReply(QVNetSession* session, int socket, const PROMPT_DATA*
                            const char* domain) {
   HQVEXTOBJ msg = nullptr;
   QVSTATUS status = errAMBuildPasscode(&msg, block->szUsername, domain, block->szPasscode);
-  return Send(session, socket, status, msg);
+  return Send(session, socket, status, &msg);
 }
 
 QVSTATUS SendNewPinReply(QVNetSession* session, int socket, const PROMPT_DATA* block) {
   HQVEXTOBJ msg = nullptr;
   QVSTATUS status = errAMBuildNewPin(&msg, block->szNewPin);
-  return Send(session, socket, status, msg);
+  return Send(session, socket, status, &msg);
 }
 
 QVSTATUS SendNextTokenCodeReply(QVNetSession* session, int socket, const PROMPT_DATA* block) {
   HQVEXTOBJ msg = nullptr;
   QVSTATUS status = errAMBuildNextCode(&msg, block->szNextCode);
-  return Send(session, socket, status, msg);
+  return Send(session, socket, status, &msg);
 }
 
 QVSTATUS SendCancel(QVNetSession* session, int socket) {
   HQVEXTOBJ msg = nullptr;
   QVSTATUS status = errAMBuildCancel(&msg);
-  return Send(session, socket, status, msg);
+  return Send(session, socket, status, &msg);
 }
