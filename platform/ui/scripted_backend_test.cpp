@@ -167,6 +167,16 @@ TEST_F(ScriptedBackendTest, AnotherThreadClosesAWaitingPrompt) {
   EXPECT_NE(lines[0].find("\"answer\":\"close\""), std::string::npos);
 }
 
+TEST_F(ScriptedBackendTest, WaitingPromptEndsWithItsTimeOut) {
+  WriteScript("dialog 101 wait\nbox * wait\n");
+  setenv("TAVRIK_UI_TIMEOUT", "1", 1);
+  auto ui = Make();
+  Dialog d = CodeDialog();
+  EXPECT_EQ(ui->Dialog(d, nullptr), kIdTimedOut);
+  EXPECT_EQ(ui->MessageBox("C", "T", kMbOk, 60), kIdTimedOut);
+  unsetenv("TAVRIK_UI_TIMEOUT");
+}
+
 TEST_F(ScriptedBackendTest, EnvironmentChoosesTheBackEnd) {
   WriteScript("box * cancel\n");
   setenv("TAVRIK_UI", "scripted", 1);

@@ -19,7 +19,7 @@ class TerminalBackendTest : public ::testing::Test {
  protected:
   void SetUp() override {
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master_, 0);
+    if (master_ < 0) GTEST_SKIP() << "no pseudo-terminals here";
     ASSERT_EQ(grantpt(master_), 0);
     ASSERT_EQ(unlockpt(master_), 0);
     slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
@@ -36,8 +36,8 @@ class TerminalBackendTest : public ::testing::Test {
   }
   void TearDown() override {
     ui_.reset();
-    close(slave_);
-    close(master_);
+    if (slave_ >= 0) close(slave_);
+    if (master_ >= 0) close(master_);
     unsetenv("TAVRIK_UI_TIMEOUT");
   }
 

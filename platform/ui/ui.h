@@ -8,7 +8,9 @@
 //   scripted  answers read from the file named by TAVRIK_UI_SCRIPT; every
 //             prompt and message recorded as one JSON line in the file named
 //             by TAVRIK_UI_RECORD (secret values masked); several processes
-//             may share one script and one record
+//             may share one script and one record (script format:
+//             platform/ui/script.h; dialogs with no matching line time out,
+//             message boxes with none take their default button)
 //   none      no user interface: every message box and dialog ends at once
 //             as timed out
 // Without TAVRIK_UI: terminal when the process has a terminal, else none.
