@@ -141,6 +141,9 @@ QVSTATUS SetTrustedRootCert(SSL_CTX* ctx) {
 
 QVSTATUS SMSetupSSLCTX(int bDesktopSide, int bClientSessions) {
   QVTraceMessage(2, kCategory, kModule, __LINE__, "Entering SMSetupSSLCTX");
+  // Sessions exist only through a context: a peer that went away must not
+  // end the process with a signal on the next write.
+  qv::net::Startup();
   QVSTATUS status = QV_OK;
   SSL_CTX* ctx = nullptr;
   {

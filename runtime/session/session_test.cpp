@@ -418,6 +418,49 @@ TEST_F(SessionTest, WorkstationRefusesAgentsNotIssuedByTheRoot) {
   EXPECT_EQ(g_seen.handled, 0);
 }
 
+TEST_F(SessionTest, WorkstationRefusesClientsWithoutCertificateOrModernTls) {
+  DesktopServerAgentClient();
+  Listener l;
+  ASSERT_TRUE(l.Start(EchoHandler, 1));
+  const fx::Credentials& c = fx::Get();
+  struct Case {
+    const char* what;
+    bool withCert;
+    int maxVersion;
+  } cases[] = {
+      {"no certificate", false, TLS1_3_VERSION},
+      {"TLS 1.1", true, TLS1_1_VERSION},
+  };
+  size_t boxes = 0;
+  for (const Case& k : cases) {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_set_security_level(ctx, 0);
+    SSL_CTX_set_cipher_list(ctx, "ALL:@SECLEVEL=0");
+    SSL_CTX_set_min_proto_version(ctx, 0);
+    SSL_CTX_set_max_proto_version(ctx, k.maxVersion);
+    if (k.withCert) {
+      SSL_CTX_use_certificate(ctx, c.dc.cert);
+      SSL_CTX_use_PrivateKey(ctx, c.dc.key);
+    }
+    int fd = -1;
+    ASSERT_EQ(qv::net::TcpSocket(&fd), 0);
+    ASSERT_EQ(qv::net::Connect(fd, kLoopback, l.port(), 2000), 0);
+    SSL* ssl = SSL_new(ctx);
+    SSL_set_fd(ssl, fd);
+    char byte;
+    // Either the handshake or the first read fails; nothing is ever served.
+    EXPECT_FALSE(SSL_connect(ssl) == 1 && SSL_write(ssl, "5(x)", 4) == 4 &&
+                 SSL_read(ssl, &byte, 1) == 1)
+        << k.what;
+    ASSERT_TRUE(boxes_.WaitFor(++boxes)) << k.what;
+    SSL_free(ssl);
+    qv::net::Close(fd);
+    SSL_CTX_free(ctx);
+  }
+  std::lock_guard<std::mutex> lock(g_seen.mutex);
+  EXPECT_EQ(g_seen.handled, 0);
+}
+
 TEST_F(SessionTest, ClientRefusesPeersItsRoleDoesNotAdmit) {
   const fx::Credentials& c = fx::Get();
   struct Case {
