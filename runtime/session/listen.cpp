@@ -105,9 +105,18 @@ void RunConnection(ConnectionRecord* rec) {
                  "Leaving SMConnectionThread, return code 0x%08X", status);
 }
 
-std::list<ActiveListener>::iterator Register(int fd) {
+// Entered before the socket exists, so a stop that comes while the listener
+// is still starting is not missed.
+std::list<ActiveListener>::iterator Register() {
   std::lock_guard<std::mutex> lock(g_listenersMutex);
-  return g_listeners.insert(g_listeners.end(), ActiveListener{fd, false});
+  return g_listeners.insert(g_listeners.end(), ActiveListener{-1, false});
+}
+
+// Publishes the listening socket; false when a stop came first.
+bool Publish(std::list<ActiveListener>::iterator it, int fd) {
+  std::lock_guard<std::mutex> lock(g_listenersMutex);
+  it->fd = fd;
+  return !it->stopped;
 }
 
 bool Unregister(std::list<ActiveListener>::iterator it) {
@@ -123,7 +132,7 @@ void SMStopListening(void) {
   std::lock_guard<std::mutex> lock(g_listenersMutex);
   for (ActiveListener& l : g_listeners) {
     l.stopped = true;
-    qv::net::Shutdown(l.fd);
+    if (l.fd >= 0) qv::net::Shutdown(l.fd);
   }
 }
 
@@ -137,8 +146,10 @@ QVSTATUS ServerListen(SMHandler handler, uint32_t port, int bNotifyUser,
                    QVS_SM_FAILED);
     return QVS_SM_FAILED;
   }
+  auto self = Register();
   SSL_CTX* ctx = AcquireContext(false);
   if (!ctx) {
+    Unregister(self);
     QVTraceMessage(8, kCategory, kModule, __LINE__, "SMServerListen: no server context");
     QVTraceMessage(4, kCategory, kModule, __LINE__, "Leaving SMServerListen, return code 0x%08X",
                    QVS_SM_NO_CONTEXT);
@@ -169,7 +180,10 @@ QVSTATUS ServerListen(SMHandler handler, uint32_t port, int bNotifyUser,
     }
   }
   if (status == QV_OK && qv::net::Listen(fd, kBacklog) != 0) status = QVS_SM_LISTEN_FAILED;
-  if (status != QV_OK) {
+  const bool stoppedWhileStarting = status == QV_OK && !Publish(self, fd);
+  if (status != QV_OK || stoppedWhileStarting) {
+    Unregister(self);
+    if (stoppedWhileStarting) status = QV_OK;
     qv::net::Close(fd);
     SSL_CTX_free(ctx);
     QVTraceMessage(4, kCategory, kModule, __LINE__, "Leaving SMServerListen, return code 0x%08X",
@@ -177,7 +191,6 @@ QVSTATUS ServerListen(SMHandler handler, uint32_t port, int bNotifyUser,
     return status;
   }
 
-  auto self = Register(fd);
   uint16_t bound = 0;
   qv::net::LocalPort(fd, &bound);
   QVTraceMessage(8, kCategory, kModule, __LINE__, "Listening on port %u", bound);
