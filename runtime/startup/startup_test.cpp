@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,6 +8,7 @@
 #include "authcore.h"
 #include "qvcert.h"
 #include "runtime/auth/settings.h"
+#include "runtime/cache/cache_peer.h"
 #include "runtime/cert/cert_fixture.h"
 #include "runtime/session/session_manager.h"
 #include "runtime/startup/console_control.h"
@@ -126,13 +128,22 @@ TEST_F(StartupTest, ClientLibraryMissingAnEntryUnwinds) {
   }
 }
 
-TEST_F(StartupTest, DesktopClientStartsWhileTheHostIsDown) {
+TEST_F(StartupTest, DesktopClientStartsWhileTheHostIsDownAndRecovers) {
   MakeDomain();
+  ::chmod(root_.c_str(), 0755);
   ASSERT_EQ(QVAgentStartup(1, 0, 1), QV_OK);
   EXPECT_EQ(TryOpen(), QVS_SM_NO_CONTEXT);
   uint8_t* cert = nullptr;
   uint32_t length = 0;
   EXPECT_EQ(CMGetSSDesktopCert(&cert, &length), QVS_DM_RPC_FAILED);
+
+  // Once the host listens, the next open builds the missing context.
+  qv::cache::testing::Peer host;
+  ASSERT_TRUE(host.Start("host", root_));
+  ASSERT_EQ(host.Line(), "ready");
+  EXPECT_NE(TryOpen(), QVS_SM_NO_CONTEXT);
+  ASSERT_EQ(CMGetSSDesktopCert(&cert, &length), QV_OK);
+  CMDestroyCert(cert, length);
 }
 
 int g_taken = 0;
