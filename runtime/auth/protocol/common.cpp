@@ -3,13 +3,17 @@
 
 #include "runtime/auth/protocol/roles.h"
 #include "runtime/auth/settings.h"
+#include "runtime/startup/startup.h"
 
 namespace qv::protocol {
 namespace {
 std::atomic<const kel::ClientApi*> g_client{nullptr};
 }  // namespace
 
-const kel::ClientApi* AuthClient() { return g_client.load(); }
+const kel::ClientApi* AuthClient() {
+  const kel::ClientApi* api = g_client.load();
+  return api != nullptr ? api : qv::startup::ClientApi();
+}
 void SetAuthClient(const kel::ClientApi* api) { g_client.store(api); }
 
 uint32_t ResponseTimeoutSeconds() {

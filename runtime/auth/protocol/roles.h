@@ -95,9 +95,9 @@ void ServeProxySession(QVNetSession* session, int socket, uint32_t peerAddress,
 
 namespace qv::protocol {
 
-// The authentication client entries the agent roles call. Start-up binds the
-// library and installs its table; null (the default) makes every handle
-// open fail. The table must outlive its use.
+// The authentication client entries the agent roles call: the table set
+// here (tests), else the one the agent role's start-up bound; without
+// either every handle open fails. The table must outlive its use.
 const kel::ClientApi* AuthClient();
 void SetAuthClient(const kel::ClientApi* api);
 

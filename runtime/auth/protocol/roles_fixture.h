@@ -35,6 +35,44 @@ inline constexpr char kPin[] = "1234";
 inline constexpr char kDomain[] = "CORP";
 inline constexpr char kWorkstation[] = "WKS7";
 
+// One end of a conversation played by hand: reads the other side's messages
+// and sends what the test builds.
+struct HandPeer {
+  QVNetSession* s;
+  int fd;
+  uint16_t Next(HQVEXTOBJ* keep = nullptr) {
+    HQVEXTOBJ msg = nullptr;
+    uint16_t type = 0;
+    EXPECT_EQ(errAMReceiveProtocolMessage(s, fd, &msg, &type, 30), QV_OK);
+    if (keep) {
+      *keep = msg;
+    } else {
+      errQVNetMsgDestroy(msg);
+    }
+    return type;
+  }
+  // `built` is the builder's status; *msg is read after it ran.
+  void Send(QVSTATUS built, HQVEXTOBJ* msg) {
+    ASSERT_EQ(built, QV_OK);
+    ASSERT_EQ(errAMSendProtocolMessage(s, fd, *msg), QV_OK);
+  }
+  void NoCertificate() {
+    EXPECT_EQ(Next(), AM_SESSIONCERTREQ);
+    HQVEXTOBJ m = nullptr;
+    Send(errAMBuildSessionCert(&m, nullptr), &m);
+  }
+  void AskPasscode(const char* user = "alice", int32_t kelReturn = 0, int32_t kelTime = 0) {
+    HQVEXTOBJ m = nullptr;
+    Send(errAMBuildPasscodeReq(&m, user, "CORP", kelTime, kelReturn), &m);
+  }
+  void Deny() {
+    HQVEXTOBJ m = nullptr;
+    Send(errAMBuildAccessDenied(&m, 0), &m);
+  }
+};
+using HandDesktop = HandPeer;
+using HandAgent = HandPeer;
+
 class RolesTest : public qv::cert::testing::CertTest {
  protected:
   void SetUp() override {

@@ -52,9 +52,12 @@ bool CloseHolderWindows() {
 
 }  // namespace qv::protocol
 
+// Other events may arrive inside a signal handler: they are left alone
+// without touching a lock or a trace.
 extern "C" int ConsoleCtrlHandler(uint32_t controlType) {
+  if (controlType != QV_CTRL_LOGOFF_EVENT) return 0;
   QV_TRACE(2, 6, qv::protocol::kModule, "Entering ConsoleCtrlHandler");
-  if (controlType == QV_CTRL_LOGOFF_EVENT && !qv::protocol::HolderDesktop().empty()) {
+  if (!qv::protocol::HolderDesktop().empty()) {
     QV_TRACE(8, 6, qv::protocol::kModule, "ConsoleCtrlHandler: Closing open dialogs before logoff");
     qv::protocol::CloseHolderWindows();
   }

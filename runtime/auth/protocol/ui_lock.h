@@ -28,7 +28,8 @@ bool CloseHolderWindows();
 
 extern "C" {
 // Logoff (control type 5) closes the open prompt; always 0 (not handled), so
-// the other handlers run.
+// the other handlers run. Logoff must be dispatched from an ordinary thread;
+// every other event is ignored at once (safe inside a signal handler).
 int ConsoleCtrlHandler(uint32_t controlType);
 }
 
