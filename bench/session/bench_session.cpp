@@ -70,9 +70,10 @@ class Setup {
   uint16_t port_ = 0;
 };
 
+// Destroyed at exit: stops the listener and removes the private root.
 Setup& Shared() {
-  static Setup* s = new Setup;
-  return *s;
+  static Setup s;
+  return s;
 }
 
 void BM_SessionRoundTrip(benchmark::State& state) {
