@@ -89,33 +89,46 @@ TEST_F(RolesTest, PreviousStepOutcomeIsToldBeforeThePrompt) {
 
 TEST_F(RolesTest, LongUserNameReachesThePromptCutAndAnswersCarryIt) {
   const std::string longName(40, 'u');
-  Script({"dialog 101 ok 1003=12345678"});
-  char domain[AM_NAME_BUFFER] = {};
-  QVSTATUS result = AgainstHandAgent(
-      this, "",
-      [&](HandAgent& a) {
-        a.AskPasscode(longName.c_str());
-        HQVEXTOBJ reply = nullptr;
-        ASSERT_EQ(a.Next(&reply), AM_PASSCODE);
-        AMPasscode p{};
-        EXPECT_EQ(errAMReadPasscode(reply, &p), QV_OK);
-        errQVNetMsgDestroy(reply);
-        EXPECT_EQ(std::string(p.Username), longName.substr(0, 31));
-        EXPECT_STREQ(p.Domain, "CORP");
-        EXPECT_STREQ(p.Passcode, "12345678");
-        HQVEXTOBJ ok = nullptr;
-        a.Send(errAMBuildAuthSuccess(&ok), &ok);
-      },
-      nullptr, domain);
-  EXPECT_EQ(result, QV_OK);
-  EXPECT_STREQ(domain, "CORP");
-  auto dialogs = Dialogs();
-  ASSERT_EQ(dialogs.size(), 1u);
-  std::string shown;
-  for (auto& f : dialogs[0]["fields"]) {
-    if (f["id"] == 1002) shown = f["value"];
+  struct Case {
+    const char* name;
+    std::string caller;   // the desktop's own user name
+    std::string request;  // the agent's
+  };
+  const Case cases[] = {
+      {"from the request", "", longName},
+      {"from the caller", longName, "alice"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(root_ + "/record");
+    Script({"dialog 101 ok 1003=12345678"});
+    char domain[AM_NAME_BUFFER] = {};
+    QVSTATUS result = AgainstHandAgent(
+        this, c.caller.c_str(),
+        [&](HandAgent& a) {
+          a.AskPasscode(c.request.c_str());
+          HQVEXTOBJ reply = nullptr;
+          ASSERT_EQ(a.Next(&reply), AM_PASSCODE);
+          AMPasscode p{};
+          EXPECT_EQ(errAMReadPasscode(reply, &p), QV_OK);
+          errQVNetMsgDestroy(reply);
+          EXPECT_EQ(std::string(p.Username), longName.substr(0, 31));
+          EXPECT_STREQ(p.Domain, "CORP");
+          EXPECT_STREQ(p.Passcode, "12345678");
+          HQVEXTOBJ ok = nullptr;
+          a.Send(errAMBuildAuthSuccess(&ok), &ok);
+        },
+        nullptr, domain);
+    EXPECT_EQ(result, QV_OK);
+    EXPECT_STREQ(domain, "CORP");
+    auto dialogs = Dialogs();
+    ASSERT_EQ(dialogs.size(), 1u);
+    std::string shown;
+    for (auto& f : dialogs[0]["fields"]) {
+      if (f["id"] == 1002) shown = f["value"];
+    }
+    EXPECT_EQ(shown, longName.substr(0, 31));
   }
-  EXPECT_EQ(shown, longName.substr(0, 31));
 }
 
 TEST_F(RolesTest, AfterACancelLaterRequestsAreRefusedWithoutPrompting) {
