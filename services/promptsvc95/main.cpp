@@ -132,7 +132,8 @@ int Run() {
     }
   }
 
-  (void)listen->WaitDone(kListenEndWaitMs);
+  // Without a listener stop of its own, rundown ends the listener.
+  (void)listen->WaitDone(quit ? 200 : kListenEndWaitMs);
   uint32_t exitCode = listen->ExitCode();
   QVLogEventControl(1, 9, QVE_SVC_ENDED, QV_SID_NONE, nullptr, exitCode);
   QVAgentRundown();
