@@ -37,3 +37,23 @@ function(qv_add_bench)
   add_executable(${B_NAME} ${B_SOURCES})
   target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark qv_headers Threads::Threads)
 endfunction()
+
+# qv_add_subdirectories([FIRST <dirs...>])
+# Adds the FIRST directories in the given order, then every other
+# subdirectory of the current directory that holds a CMakeLists.txt.
+function(qv_add_subdirectories)
+  cmake_parse_arguments(S "" "" "FIRST" ${ARGN})
+  foreach(child ${S_FIRST})
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT children)
+  foreach(child ${children})
+    if(NOT child IN_LIST S_FIRST AND IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child}
+       AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()
