@@ -47,8 +47,11 @@ class QvsubauthTest : public RolesTest {
 
   // Runs the program; returns its exit status and fills `out`.
   int Run(const std::string& args, std::string* out) {
-    std::string command = std::string(QVSUBAUTH_PATH) + " --port " + std::to_string(port_) + " " +
-                          args + " 2>&1";
+    // The library directory is named as well: under the address sanitizer a
+    // library loaded by name is not looked for in the program's run path.
+    const std::string libs = std::filesystem::path(AUTHCLIENT_PATH).parent_path().string();
+    std::string command = "LD_LIBRARY_PATH=" + libs + " " + QVSUBAUTH_PATH + " --port " +
+                          std::to_string(port_) + " " + args + " 2>&1";
     FILE* p = popen(command.c_str(), "r");
     if (p == nullptr) return -1;
     char buf[512];
