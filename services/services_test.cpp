@@ -29,6 +29,16 @@ std::string Env(const char* name) {
   return v ? v : "";
 }
 
+std::string SourceDir() {
+  std::string dir = Env("QV_SOURCE_DIR");
+  return dir.empty() ? QV_SOURCE_DIR_DEFAULT : dir;
+}
+
+std::string BuildDir() {
+  std::string dir = Env("QV_BUILD_DIR");
+  return dir.empty() ? QV_BUILD_DIR_DEFAULT : dir;
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path);
   std::stringstream s;
@@ -83,8 +93,8 @@ struct Proc {
 class ServicesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    bin_ = Env("QV_BUILD_DIR") + "/bin";
-    ASSERT_TRUE(std::filesystem::exists(bin_ + "/promptsvc")) << "set QV_BUILD_DIR";
+    bin_ = BuildDir() + "/bin";
+    ASSERT_TRUE(std::filesystem::exists(bin_ + "/promptsvc")) << bin_;
     char dir[] = "/tmp/services_test.XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     root_ = dir;
@@ -93,7 +103,7 @@ class ServicesTest : public ::testing::Test {
 
   // Root CA, DC certificate, demo user and free ports.
   void SetupRoot(const std::string& extra = "") {
-    std::string cmd = Env("QV_SOURCE_DIR") + "/tools/demo/setup-root " + root_ + " " + bin_ + " " +
+    std::string cmd = SourceDir() + "/tools/demo/setup-root " + root_ + " " + bin_ + " " +
                       extra + " > " + root_ + "/setup.out 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << ReadFile(root_ + "/setup.out");
     ASSERT_EQ(Tool("keladmin settings --window 8"), 0);
