@@ -359,6 +359,46 @@ TEST_F(ServicesTest, ProxyConversationThroughRelayByTestMode) {
   EXPECT_NE(ReadFile(relay.out).find("Stopping KEL/Dazar Proxy Service"), std::string::npos);
 }
 
+// The direct test of passprobe: prompt library and client library only.
+TEST_F(ServicesTest, DirectTestByAnswer) {
+  SetupRoot();
+  const std::string wrong = "dialog 101 ok 1003=00000000\n";
+  const struct {
+    std::string name;
+    std::string script;
+    int exitCode;
+    std::vector<std::string> boxes;
+  } cases[] = {
+      {"new PIN then passcode",
+       "dialog 101 ok 1003=" + Code(0) + "\ndialog 102 ok 1009=1010 1011=1234 1012=1234\n" +
+           "dialog 101 ok 1003=1234" + Code(1) + "\n",
+       0, {"New PIN accepted.", "Authentication successful."}},
+      {"cancel", "dialog 101 cancel\n", 1, {"Access denied."}},
+      {"three wrong passcodes", wrong + wrong + wrong, 1,
+       {"Access denied.", "Access denied.", "Access denied."}},
+      {"time-out", "dialog 101 timeout\n", 3, {"User interface dialog failed."}},
+  };
+  for (const auto& c : cases) {
+    std::string script = root_ + "/direct.script", record = root_ + "/direct.record";
+    std::ofstream(script) << c.script;
+    std::filesystem::remove(record);
+    std::string out;
+    EXPECT_EQ(Tool("passprobe direct --user demo", &out,
+                   "TAVRIK_UI=scripted TAVRIK_UI_SCRIPT=" + script + " TAVRIK_UI_RECORD=" + record),
+              c.exitCode)
+        << c.name << out;
+    std::vector<std::string> boxes;
+    std::istringstream in(ReadFile(record));
+    for (std::string line; std::getline(in, line);) {
+      auto at = line.find("\"text\":\"");
+      if (line.find("\"kind\":\"box\"") == std::string::npos || at == std::string::npos) continue;
+      at += 8;
+      boxes.push_back(line.substr(at, line.find('"', at) - at));
+    }
+    EXPECT_EQ(boxes, c.boxes) << c.name;
+  }
+}
+
 TEST_F(ServicesTest, EveryProgramHasAManualPage) {
   for (const char* program :
        {"promptsvc", "promptsvc95", "relaysvc", "passprobe", "passprobe95", "challengeprobe"}) {
