@@ -2,7 +2,9 @@
 // the input's first byte picks the role (even: the desktop answering an
 // agent, odd: the agent challenging a desktop) and the server's verdicts;
 // the rest, split at line breaks, is sent as one frame per line.
+#include <dlfcn.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <thread>
 
 #include "platform/paths/paths.h"
+#include "qvprotocol.h"
 #include "runtime/auth/protocol/roles.h"
 #include "runtime/message/socketpair_session.h"
 
@@ -53,6 +56,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setenv("TAVRIK_INPUT_DESKTOP", "Default", 1);
   setenv("TAVRIK_EVENT_SYSLOG", "0", 1);
   qv::protocol::SetPromptLibraryForProcess(PROMPTUI_PATH);
+  // Held for the whole run: the roles unload the prompt library after each
+  // conversation, and the fuzzer's coverage tables of an unloaded library
+  // would be left dangling.
+  (void)dlopen(PROMPTUI_PATH, RTLD_NOW | RTLD_NODELETE);
   g_api.QV_Init = FakeInit;
   g_api.KelGetTime = FakeTime;
   g_api.QV_Check = FakeCheck;
@@ -89,6 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // finds the session closed at its end.
   std::thread feeder([&] {
     qv::netmsg::WriteAll(pair.a->Socket(), stream.data(), stream.size());
+    ::shutdown(pair.a->Socket(), SHUT_WR);
     char sink[4096];
     while (pair.a->Read(sink, sizeof sink) > 0) {
     }
