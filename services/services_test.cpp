@@ -110,8 +110,8 @@ class ServicesTest : public ::testing::Test {
   }
   int Tool(const std::string& args, std::string* output = nullptr, const std::string& env = "") {
     std::string out = root_ + "/tool.out";
-    std::string cmd =
-        "TAVRIK_ROOT=" + root_ + " " + env + " " + bin_ + "/" + args + " > " + out + " 2>&1";
+    std::string cmd = "TAVRIK_ROOT=" + root_ + " LD_LIBRARY_PATH=" + LibDir() + " " + env + " " +
+                      bin_ + "/" + args + " > " + out + " 2>&1";
     int rc = std::system(cmd.c_str());
     if (output) *output = ReadFile(out);
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -129,6 +129,7 @@ class ServicesTest : public ::testing::Test {
              std::map<std::string, std::string> env = {}) {
     p.out = root_ + "/" + program + "." + std::to_string(++spawned_) + ".out";
     env["TAVRIK_ROOT"] = root_;
+    env["LD_LIBRARY_PATH"] = LibDir();
     env["TAVRIK_TRACE_LEVEL"] = "9";
     env["TAVRIK_TRACE_DEST"] = "2";
     env["TAVRIK_INPUT_DESKTOP"] = "Default";
@@ -164,6 +165,9 @@ class ServicesTest : public ::testing::Test {
     }
     return false;
   }
+  // Libraries bound by name are found through the programs' run path; a
+  // sanitizer's dlopen wrapper hides that, so the path is given as well.
+  std::string LibDir() { return bin_ + "/../lib"; }
   std::string Events() { return ReadFile(root_ + "/var/log/tavrik/events.jsonl"); }
   // The last event line of `program` with `code`, or "".
   std::string EventLine(const char* program, QVSTATUS code) {
