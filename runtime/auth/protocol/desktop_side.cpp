@@ -1,8 +1,7 @@
 // The desktop's half of the challenge: wait for the agent's request, prompt
 // the user through the prompt library, answer, and at the end keep the
 // session certificate or tell the user that access was denied.
-#include <strings.h>
-
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -53,10 +52,20 @@ Next Refuse(Conversation& c, const char* user, QVSTATUS* status) {
   return Next::kEnd;
 }
 
+bool SameWithoutCase(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i] != '\0'; ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
 bool InputIsScreenSaver() {
   std::string name;
   if (qv::desktop::InputDesktopName(name) != QV_OK) return false;
-  return strcasecmp(name.c_str(), qv::desktop::kScreenSaverDesktop) == 0;
+  return SameWithoutCase(name, qv::desktop::kScreenSaverDesktop);
 }
 
 Next ProcessGetSessionCertificate(Conversation& c, HQVEXTOBJ msg, QVSTATUS* status) {
