@@ -1,12 +1,11 @@
 // The service programs as real processes on loopback, in a private root.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <chrono>
 #include <cstdio>
@@ -103,8 +102,8 @@ class ServicesTest : public ::testing::Test {
 
   // Root CA, DC certificate, demo user and free ports.
   void SetupRoot(const std::string& extra = "") {
-    std::string cmd = SourceDir() + "/tools/demo/setup-root " + root_ + " " + bin_ + " " +
-                      extra + " > " + root_ + "/setup.out 2>&1";
+    std::string cmd = SourceDir() + "/tools/demo/setup-root " + root_ + " " + bin_ + " " + extra +
+                      " > " + root_ + "/setup.out 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << ReadFile(root_ + "/setup.out");
     ASSERT_EQ(Tool("keladmin settings --window 8"), 0);
   }
@@ -290,18 +289,21 @@ TEST_F(ServicesTest, SessionEndFlushMakesTheNextChallengePrompt) {
   ASSERT_TRUE(WaitFor(svc, "Listening on port")) << ReadFile(svc.out);
 
   std::string out;
-  ASSERT_EQ(Tool("challengeprobe --workstation 127.0.0.1 --user demo --domain DEMO --repeat 2", &out), 0)
+  ASSERT_EQ(
+      Tool("challengeprobe --workstation 127.0.0.1 --user demo --domain DEMO --repeat 2", &out), 0)
       << out;
   EXPECT_EQ(out, "granted\ngranted\n");
   size_t prompts = CountLines(record);
   EXPECT_GE(prompts, 3u);  // passcode, new PIN, passcode (and PIN boxes)
-  ASSERT_EQ(Tool("challengeprobe --workstation 127.0.0.1 --user demo --domain DEMO", &out), 0) << out;
+  ASSERT_EQ(Tool("challengeprobe --workstation 127.0.0.1 --user demo --domain DEMO", &out), 0)
+      << out;
   EXPECT_EQ(CountLines(record), prompts);  // cached: no prompt
 
   svc.Signal(SIGUSR1);
   ASSERT_TRUE(WaitFor(svc, "Flushing certs"));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  ASSERT_EQ(Tool("challengeprobe --workstation 127.0.0.1 --user demo --domain DEMO", &out), 0) << out;
+  ASSERT_EQ(Tool("challengeprobe --workstation 127.0.0.1 --user demo --domain DEMO", &out), 0)
+      << out;
   EXPECT_GT(CountLines(record), prompts) << ReadFile(record);
   EXPECT_NE(ReadFile(record).rfind("\"template\":101"), std::string::npos);
 
@@ -328,8 +330,9 @@ TEST_F(ServicesTest, ProxyConversationThroughRelayByTestMode) {
                         << "dialog 101 ok 1002=demo 1003=0000000000\n"
                         << "dialog 101 ok 1002=demo 1003=0000000000\n";
   const std::string probe = "passprobe95 --user demo --domain DEMO --controller 127.0.0.1";
-  const std::string ui = "TAVRIK_INPUT_DESKTOP=Default TAVRIK_UI=scripted TAVRIK_UI_SCRIPT=" +
-                         script + " TAVRIK_UI_RECORD=" + record;
+  const std::string ui =
+      "TAVRIK_INPUT_DESKTOP=Default TAVRIK_UI=scripted TAVRIK_UI_SCRIPT=" + script +
+      " TAVRIK_UI_RECORD=" + record;
   const struct {
     int testMode;
     int exitCode;  // passprobe95: 0 granted, 1 denied
@@ -343,12 +346,15 @@ TEST_F(ServicesTest, ProxyConversationThroughRelayByTestMode) {
   size_t wrongLines = 0;
   for (const auto& c : cases) {
     ASSERT_EQ(Tool("regtool set 'SOFTWARE\\Tavrik\\QVNetwork' TestMode dword " +
-                   std::to_string(c.testMode)), 0);
+                   std::to_string(c.testMode)),
+              0);
     std::string out;
     EXPECT_EQ(Tool(probe, &out, ui), c.exitCode) << c.testMode << out << ReadFile(relay.out);
     // The proxy records the outcome after it has answered the desktop.
     std::string line;
-    for (int i = 0; i < 250 && (line = EventLine("relaysvc", c.event)).find(c.insert) == std::string::npos; ++i)
+    for (int i = 0;
+         i < 250 && (line = EventLine("relaysvc", c.event)).find(c.insert) == std::string::npos;
+         ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_NE(line.find(c.insert), std::string::npos) << c.testMode << Events();
     EXPECT_NE(line.find("\"localhost\""), std::string::npos) << line;
@@ -376,9 +382,12 @@ TEST_F(ServicesTest, DirectTestByAnswer) {
       {"new PIN then passcode",
        "dialog 101 ok 1003=" + Code(0) + "\ndialog 102 ok 1009=1010 1011=1234 1012=1234\n" +
            "dialog 101 ok 1003=1234" + Code(1) + "\n",
-       0, {"New PIN accepted.", "Authentication successful."}},
+       0,
+       {"New PIN accepted.", "Authentication successful."}},
       {"cancel", "dialog 101 cancel\n", 1, {"Access denied."}},
-      {"three wrong passcodes", wrong + wrong + wrong, 1,
+      {"three wrong passcodes",
+       wrong + wrong + wrong,
+       1,
        {"Access denied.", "Access denied.", "Access denied."}},
       {"time-out", "dialog 101 timeout\n", 3, {"User interface dialog failed."}},
   };

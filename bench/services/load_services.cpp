@@ -138,16 +138,18 @@ bool LoadA(int agents, int perAgent, std::chrono::seconds budget) {
   }
   for (auto& t : threads) t.join();
   double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  std::printf("A  agents %3d  conversations %5zu  %8.1f /s  p50 %7.2f ms  p99 %7.2f ms  failed %d\n",
-              agents, latencies.size(), static_cast<double>(latencies.size()) / seconds,
-              Percentile(latencies, 0.50), Percentile(latencies, 0.99), failures.load());
+  std::printf(
+      "A  agents %3d  conversations %5zu  %8.1f /s  p50 %7.2f ms  p99 %7.2f ms  failed %d\n",
+      agents, latencies.size(), static_cast<double>(latencies.size()) / seconds,
+      Percentile(latencies, 0.50), Percentile(latencies, 0.99), failures.load());
   return failures.load() == 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string build = argc > 1 ? argv[1] : (std::getenv("QV_BUILD_DIR") ? std::getenv("QV_BUILD_DIR") : ".");
+  std::string build =
+      argc > 1 ? argv[1] : (std::getenv("QV_BUILD_DIR") ? std::getenv("QV_BUILD_DIR") : ".");
   g_bin = std::filesystem::absolute(build + "/bin").string();
   g_src = QV_SOURCE_DIR_DEFAULT;
   char dir[] = "/tmp/bench_services.XXXXXX";
@@ -173,9 +175,11 @@ int main(int argc, char** argv) {
                         << "dialog 101 ok 1003=1234" << Code("demo", 1) << "\n";
   std::string promptLog = g_root + "/promptsvc.log";
   pid_t promptsvc = Spawn("promptsvc", {},
-                          {{"TAVRIK_UI", "scripted"}, {"TAVRIK_UI_SCRIPT", script},
+                          {{"TAVRIK_UI", "scripted"},
+                           {"TAVRIK_UI_SCRIPT", script},
                            {"TAVRIK_UI_RECORD", g_root + "/prompt.record"},
-                           {"TAVRIK_TRACE_LEVEL", "1"}, {"TAVRIK_TRACE_DEST", "2"}},
+                           {"TAVRIK_TRACE_LEVEL", "1"},
+                           {"TAVRIK_TRACE_DEST", "2"}},
                           promptLog);
   if (!WaitFor(promptLog, "Listening on port", 15000)) {
     std::fprintf(stderr, "promptsvc did not start\n%s", ReadFile(promptLog).c_str());
@@ -188,16 +192,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "priming the cache failed (startup 0x%08X)\n", s);
     ok = false;
   } else {
-    for (int agents : {1, 10, 50}) ok = LoadA(agents, agents == 1 ? 300 : 2000 / agents, std::chrono::seconds(60)) && ok;
+    for (int agents : {1, 10, 50})
+      ok = LoadA(agents, agents == 1 ? 300 : 2000 / agents, std::chrono::seconds(60)) && ok;
   }
   QVAgentRundown();
 
   // --- B: one relaysvc, 100 desktops at once, each its own user.
   const int kDesktops = 100;
   std::string relayLog = g_root + "/relaysvc.log";
-  pid_t relaysvc = Spawn("relaysvc", {}, {{"TAVRIK_UI", "none"}, {"TAVRIK_TRACE_LEVEL", "1"},
-                                           {"TAVRIK_TRACE_DEST", "2"}},
-                         relayLog);
+  pid_t relaysvc = Spawn(
+      "relaysvc", {},
+      {{"TAVRIK_UI", "none"}, {"TAVRIK_TRACE_LEVEL", "1"}, {"TAVRIK_TRACE_DEST", "2"}}, relayLog);
   if (!WaitFor(relayLog, "Listening on port", 15000)) {
     std::fprintf(stderr, "relaysvc did not start\n");
     ok = false;
@@ -216,15 +221,19 @@ int main(int argc, char** argv) {
   std::vector<pid_t> desktops;
   for (size_t i = 0; i < users.size() && ok; ++i) {
     std::string f = g_root + "/" + users[i];
-    std::ofstream(f + ".script") << "dialog 101 ok 1002=" << users[i] << " 1003=" << Code(users[i], 0) << "\n"
+    std::ofstream(f + ".script") << "dialog 101 ok 1002=" << users[i]
+                                 << " 1003=" << Code(users[i], 0) << "\n"
                                  << "dialog 102 ok 1011=5678 1012=5678\n"
-                                 << "dialog 101 ok 1002=" << users[i] << " 1003=5678" << Code(users[i], 1) << "\n";
+                                 << "dialog 101 ok 1002=" << users[i] << " 1003=5678"
+                                 << Code(users[i], 1) << "\n";
   }
   auto startB = Clock::now();
   for (size_t i = 0; i < users.size() && ok; ++i) {
     std::string f = g_root + "/" + users[i];
-    desktops.push_back(Spawn("passprobe95", {"--user", users[i], "--domain", "DEMO", "--controller", "127.0.0.1"},
-                             {{"TAVRIK_UI", "scripted"}, {"TAVRIK_UI_SCRIPT", f + ".script"},
+    desktops.push_back(Spawn("passprobe95",
+                             {"--user", users[i], "--domain", "DEMO", "--controller", "127.0.0.1"},
+                             {{"TAVRIK_UI", "scripted"},
+                              {"TAVRIK_UI_SCRIPT", f + ".script"},
                               {"TAVRIK_UI_RECORD", f + ".record"}},
                              f + ".out"));
   }
@@ -240,14 +249,19 @@ int main(int argc, char** argv) {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (WIFEXITED(st) && WEXITSTATUS(st) == 0) ++granted; else ++other;
+    if (WIFEXITED(st) && WEXITSTATUS(st) == 0)
+      ++granted;
+    else
+      ++other;
   }
   double secondsB = std::chrono::duration<double>(Clock::now() - startB).count();
   // Each desktop authenticated as itself: its own record says so, and the
   // proxy's success events name every user exactly once.
   int right = 0;
   for (auto& u : users)
-    if (ReadFile(g_root + "/" + u + ".record").find("Authentication successful.") != std::string::npos) ++right;
+    if (ReadFile(g_root + "/" + u + ".record").find("Authentication successful.") !=
+        std::string::npos)
+      ++right;
   std::map<std::string, int> seen;
   std::istringstream events(ReadFile(g_root + "/var/log/tavrik/events.jsonl"));
   for (std::string line; std::getline(events, line);) {
@@ -259,13 +273,16 @@ int main(int argc, char** argv) {
   }
   int once = 0;
   for (auto& u : users) once += seen[u] == 1;
-  std::printf("B  desktops %3zu  granted %3d  others %d  right records %d  users seen once %d  in %.1f s\n",
-              users.size(), granted, other, right, once, secondsB);
+  std::printf(
+      "B  desktops %3zu  granted %3d  others %d  right records %d  users seen once %d  in %.1f s\n",
+      users.size(), granted, other, right, once, secondsB);
   ok = ok && granted == kDesktops && right == kDesktops && once == kDesktops;
 
   Stop(relaysvc);
   Stop(promptsvc);
-  if (ok) std::filesystem::remove_all(g_root);
-  else std::fprintf(stderr, "kept %s for inspection\n", g_root.c_str());
+  if (ok)
+    std::filesystem::remove_all(g_root);
+  else
+    std::fprintf(stderr, "kept %s for inspection\n", g_root.c_str());
   return ok ? 0 : 1;
 }

@@ -22,7 +22,7 @@ namespace {
 std::string LockPath(const std::string& name) { return qv::paths::RunDir() + "/" + name + ".pid"; }
 
 struct flock WholeFile(short type) {
-  struct flock fl{};
+  struct flock fl {};
   fl.l_type = type;
   fl.l_whence = SEEK_SET;
   fl.l_start = 0;

@@ -26,7 +26,8 @@ void Send(const char* text) {
 void ReportStartPending(uint32_t waitHintMs, const char* status) {
   char text[256];
   std::snprintf(text, sizeof text, "STATUS=%s\nEXTEND_TIMEOUT_USEC=%llu",
-                status ? status : "Starting", static_cast<unsigned long long>(waitHintMs) * 1000ull);
+                status ? status : "Starting",
+                static_cast<unsigned long long>(waitHintMs) * 1000ull);
   Send(text);
 }
 
@@ -40,7 +41,8 @@ void ReportRunning(const char* status) {
 void ReportStopPending(uint32_t waitHintMs, const char* status) {
   char text[256];
   std::snprintf(text, sizeof text, "STOPPING=1\nSTATUS=%s\nEXTEND_TIMEOUT_USEC=%llu",
-                status ? status : "Stopping", static_cast<unsigned long long>(waitHintMs) * 1000ull);
+                status ? status : "Stopping",
+                static_cast<unsigned long long>(waitHintMs) * 1000ull);
   Send(text);
 }
 

@@ -79,7 +79,8 @@ int SessionWatch::Open(bool ownSessionOnly) {
 }
 
 int SessionWatch::fd() const {
-  return impl_ != nullptr && impl_->monitor != nullptr ? sd_login_monitor_get_fd(impl_->monitor) : -1;
+  return impl_ != nullptr && impl_->monitor != nullptr ? sd_login_monitor_get_fd(impl_->monitor)
+                                                       : -1;
 }
 
 int SessionWatch::TakeEnded() {

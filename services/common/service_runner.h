@@ -12,17 +12,17 @@ namespace qv::services {
 
 // What distinguishes one service program from another.
 struct ServiceConfig {
-  const char* name;            // service name, trace module and lock name
-  int desktopSide;             // QVAgentStartup arguments
+  const char* name;  // service name, trace module and lock name
+  int desktopSide;   // QVAgentStartup arguments
   int hostCache;
-  const char* portSetting;     // "KelClientPort" / "KelProxyPort"
+  const char* portSetting;  // "KelClientPort" / "KelProxyPort"
   uint32_t defaultPort;
-  SMHandler handler;           // AMSubAuthUIProxy / AMDesktopKelProxy
-  int notifyUser;              // SMServerListen bNotifyUser
+  SMHandler handler;  // AMSubAuthUIProxy / AMDesktopKelProxy
+  int notifyUser;     // SMServerListen bNotifyUser
   uint32_t stopWaitHintMs;
   const char* stopTrace;
-  uint32_t endEventClass;      // class of the controlled end event
-  bool logoffFlush;            // empty the certificate cache when a session ends
+  uint32_t endEventClass;  // class of the controlled end event
+  bool logoffFlush;        // empty the certificate cache when a session ends
 };
 
 inline constexpr uint32_t kStartWaitHintMs = 3000;
@@ -30,10 +30,10 @@ inline constexpr uint32_t kStartWaitHintMs = 3000;
 // Command-line options common to the programs.
 struct Options {
   bool help = false;
-  bool shutdown = false;     // promptsvc95: stop the running instance
-  bool sessionEnd = false;   // promptsvc95: tell the running instance its session ended
-  uint32_t startDelayMs = 0; // hold start-pending this long before the runtime starts
-  std::string error;         // non-empty: the command line was not understood
+  bool shutdown = false;      // promptsvc95: stop the running instance
+  bool sessionEnd = false;    // promptsvc95: tell the running instance its session ended
+  uint32_t startDelayMs = 0;  // hold start-pending this long before the runtime starts
+  std::string error;          // non-empty: the command line was not understood
 };
 
 Options ParseOptions(int argc, char** argv, bool allowInstanceCommands);

@@ -54,17 +54,22 @@ int main(int argc, char** argv) {
       return 2;
     }
     std::string v = argv[++i];
-    if (a == "--workstation") workstation = v;
-    else if (a == "--user") user = v;
-    else if (a == "--domain") domain = v;
-    else if (a == "--repeat") repeat = std::atoi(v.c_str());
+    if (a == "--workstation")
+      workstation = v;
+    else if (a == "--user")
+      user = v;
+    else if (a == "--domain")
+      domain = v;
+    else if (a == "--repeat")
+      repeat = std::atoi(v.c_str());
     else {
       std::fprintf(stderr, "challengeprobe: unknown argument %s (see --help)\n", a.c_str());
       return 2;
     }
   }
   if (workstation.empty() || (!test && user.empty()) || user.size() > 31 || domain.size() > 31) {
-    std::fprintf(stderr, "challengeprobe: a workstation and a user of at most 31 characters are needed\n");
+    std::fprintf(stderr,
+                 "challengeprobe: a workstation and a user of at most 31 characters are needed\n");
     return 2;
   }
   QVSTATUS status = QVAgentStartup(0, 0, 1);

@@ -33,10 +33,14 @@ const char kHelp[] =
 
 int ExitCode(qv::probe::Outcome o) {
   switch (o) {
-    case qv::probe::Outcome::kSuccess: return 0;
-    case qv::probe::Outcome::kDenied: return 1;
-    case qv::probe::Outcome::kUsage: return 2;
-    case qv::probe::Outcome::kFailed: return 3;
+    case qv::probe::Outcome::kSuccess:
+      return 0;
+    case qv::probe::Outcome::kDenied:
+      return 1;
+    case qv::probe::Outcome::kUsage:
+      return 2;
+    case qv::probe::Outcome::kFailed:
+      return 3;
   }
   return 3;
 }
@@ -55,9 +59,12 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "passprobe95: %s needs a value (see --help)\n", a.c_str());
       return 2;
     }
-    if (a == "--user") user = argv[++i];
-    else if (a == "--domain") domain = argv[++i];
-    else if (a == "--controller") controller = argv[++i];
+    if (a == "--user")
+      user = argv[++i];
+    else if (a == "--domain")
+      domain = argv[++i];
+    else if (a == "--controller")
+      controller = argv[++i];
     else {
       std::fprintf(stderr, "passprobe95: unknown argument %s (see --help)\n", a.c_str());
       return 2;

@@ -74,15 +74,20 @@ int Proxy(const std::string& user, const std::string& domain, const std::string&
     return 3;
   }
   if (domain.empty() || controller.empty()) {
-    qv::probe::ShowMessage(qv::probe::StatusMessage(qv::probe::kMsgNoController, QVS_AM_ACCESS_DENIED),
-                           qv::probe::kIconExclamation);
+    qv::probe::ShowMessage(
+        qv::probe::StatusMessage(qv::probe::kMsgNoController, QVS_AM_ACCESS_DENIED),
+        qv::probe::kIconExclamation);
     return 2;
   }
   switch (qv::probe::ProxyTest(api, user, domain, controller, false, false)) {
-    case qv::probe::Outcome::kSuccess: return 0;
-    case qv::probe::Outcome::kDenied: return 1;
-    case qv::probe::Outcome::kUsage: return 2;
-    case qv::probe::Outcome::kFailed: return 3;
+    case qv::probe::Outcome::kSuccess:
+      return 0;
+    case qv::probe::Outcome::kDenied:
+      return 1;
+    case qv::probe::Outcome::kUsage:
+      return 2;
+    case qv::probe::Outcome::kFailed:
+      return 3;
   }
   return 3;
 }
@@ -103,11 +108,16 @@ int main(int argc, char** argv) {
     }
     if (i + 1 >= argc) return Usage((a + " needs a value").c_str());
     std::string v = argv[++i];
-    if (a == "--user") user = v;
-    else if (a == "--domain") domain = v;
-    else if (a == "--controller") controller = v;
-    else if (a == "--repeat") repeat = std::atoi(v.c_str());
-    else return Usage(("unknown argument " + a).c_str());
+    if (a == "--user")
+      user = v;
+    else if (a == "--domain")
+      domain = v;
+    else if (a == "--controller")
+      controller = v;
+    else if (a == "--repeat")
+      repeat = std::atoi(v.c_str());
+    else
+      return Usage(("unknown argument " + a).c_str());
   }
   if (command == "config") {
     if (!KelInitialize()) std::fprintf(stderr, "passprobe: the client library is not ready\n");

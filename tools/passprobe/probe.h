@@ -12,13 +12,13 @@ namespace qv::probe {
 inline constexpr const char* kCaption = "Vexa KEL/Dazar Authentication Test";
 
 // Message texts by number.
-inline constexpr const char* kMsgEnterUser = "Enter a username.";                    // 1000
-inline constexpr const char* kMsgEnterDomain = "Enter a domain.";                    // 1001
+inline constexpr const char* kMsgEnterUser = "Enter a username.";  // 1000
+inline constexpr const char* kMsgEnterDomain = "Enter a domain.";  // 1001
 inline constexpr const char* kMsgEnterController =
-    "Enter a valid hostname for the\nDomain Controller of this domain.";          // 1002 (95)
-inline constexpr const char* kMsgCannotReadConf = "Cannot read AUTHCONF.REC";        // 1002
+    "Enter a valid hostname for the\nDomain Controller of this domain.";       // 1002 (95)
+inline constexpr const char* kMsgCannotReadConf = "Cannot read AUTHCONF.REC";  // 1002
 inline constexpr const char* kMsgNoServer = "Cannot communicate with Vexa KEL/Server.";  // 1004
-inline constexpr const char* kMsgDialogFailed = "User interface dialog failed.";     // 1005
+inline constexpr const char* kMsgDialogFailed = "User interface dialog failed.";         // 1005
 inline constexpr const char* kMsgSuccess = "Authentication successful.";             // 1006, 1015
 inline constexpr const char* kMsgDenied = "Access denied.";                          // 1007
 inline constexpr const char* kMsgInvalidServer = "Invalid server in AUTHCONF.REC.";  // 1008
@@ -26,11 +26,12 @@ inline constexpr const char* kMsgPinAccepted = "New PIN accepted.";             
 inline constexpr const char* kMsgPinRejected = "New PIN rejected.";                  // 1010
 inline constexpr const char* kMsgUnexpected = "Unexpected error.";                   // 1011
 inline constexpr const char* kMsgInitFailed =
-    "Initialization of AUTHCORE.DLL library failed.\n%s";                          // 1013
+    "Initialization of AUTHCORE.DLL library failed.\n%s";  // 1013
 inline constexpr const char* kMsgNoController =
-    "Cannot find a Domain Controller.\n%s\nEnter the hostname.";                    // 1014
-inline constexpr const char* kMsgNoController95 = "Cannot find Domain Controller.\n%s";  // 1014 (95)
-inline constexpr const char* kMsgFailed = "Authentication failed.\n%s";              // 1016
+    "Cannot find a Domain Controller.\n%s\nEnter the hostname.";  // 1014
+inline constexpr const char* kMsgNoController95 =
+    "Cannot find Domain Controller.\n%s";                                // 1014 (95)
+inline constexpr const char* kMsgFailed = "Authentication failed.\n%s";  // 1016
 
 // Message-box styles used here.
 inline constexpr uint32_t kIconStop = 0x10;
