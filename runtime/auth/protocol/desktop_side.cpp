@@ -199,7 +199,8 @@ QVSTATUS ProcessUITransactions(QVNetSession* session, int socket, const char* us
                                uint32_t useSoftTokens, int32_t* outcome, bool* granted) {
   QV_TRACE(2, 6, kModule, "Entering ProcessUITransactions");
   if (granted != nullptr) *granted = false;
-  Conversation c(session, socket, domain, outcome);
+  char ownDomain[AM_NAME_BUFFER] = {};
+  Conversation c(session, socket, domain != nullptr ? domain : ownDomain, outcome);
   c.block.wVersion = 1;
   c.block.bFlags = useSoftTokens ? (PROMPT_FLAG_TOPMOST | PROMPT_FLAG_TIMEOUTS)
                                  : (PROMPT_FLAG_TOPMOST | PROMPT_FLAG_TIMEOUTS |
