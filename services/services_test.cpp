@@ -169,15 +169,17 @@ class ServicesTest : public ::testing::Test {
   std::string LibDir() { return bin_ + "/../lib"; }
   std::string Events() { return ReadFile(root_ + "/var/log/tavrik/events.jsonl"); }
   // The last event line of `program` with `code`, or "".
-  std::string EventLine(const char* program, QVSTATUS code) {
+  std::string EventLine(const char* program, QVSTATUS code, int* count = nullptr) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08X", code);
     std::istringstream in(Events());
     std::string line, found;
     while (std::getline(in, line))
       if (line.find(std::string("\"program\":\"") + program + "\"") != std::string::npos &&
-          line.find(std::string("\"code\":\"") + hex + "\"") != std::string::npos)
+          line.find(std::string("\"code\":\"") + hex + "\"") != std::string::npos) {
         found = line;
+        if (count) ++*count;
+      }
     return found;
   }
 
@@ -328,6 +330,9 @@ TEST_F(ServicesTest, ProxyConversationThroughRelayByTestMode) {
                         << "dialog 101 ok 1002=demo 1003=1234" << Code(1) << "\n"
                         << "dialog 101 ok 1002=demo 1003=0000000000\n"
                         << "dialog 101 ok 1002=demo 1003=0000000000\n"
+                        << "dialog 101 ok 1002=demo 1003=0000000000\n"
+                        << "dialog 101 ok 1002=demo 1003=0000000000\n"
+                        << "dialog 101 ok 1002=demo 1003=0000000000\n"
                         << "dialog 101 ok 1002=demo 1003=0000000000\n";
   const std::string probe = "passprobe95 --user demo --domain DEMO --controller 127.0.0.1";
   const std::string ui =
@@ -342,20 +347,24 @@ TEST_F(ServicesTest, ProxyConversationThroughRelayByTestMode) {
       {0, 0, QVE_AM_AUTH_SUCCEEDED, "\"demo\""},  // new PIN, then the right passcode
       {1, 0, QVE_AM_AUTH_SUCCEEDED, "N/A (Silent Test)"},
       {0, 1, QVS_AM_AUTH_FAILED, "\"demo\""},  // three wrong passcodes
+      {2, 0, QVS_AM_AUTH_FAILED, "\"demo\""},  // interactive test: let in all the same
   };
   size_t wrongLines = 0;
   for (const auto& c : cases) {
     ASSERT_EQ(Tool("regtool set 'SOFTWARE\\Tavrik\\QVNetwork' TestMode dword " +
                    std::to_string(c.testMode)),
               0);
+    int before = 0;
+    (void)EventLine("relaysvc", c.event, &before);
     std::string out;
     EXPECT_EQ(Tool(probe, &out, ui), c.exitCode) << c.testMode << out << ReadFile(relay.out);
     // The proxy records the outcome after it has answered the desktop.
     std::string line;
-    for (int i = 0;
-         i < 250 && (line = EventLine("relaysvc", c.event)).find(c.insert) == std::string::npos;
-         ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0, after = 0; i < 250 && after <= before; ++i) {
+      after = 0;
+      line = EventLine("relaysvc", c.event, &after);
+      if (after <= before) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     EXPECT_NE(line.find(c.insert), std::string::npos) << c.testMode << Events();
     EXPECT_NE(line.find("\"localhost\""), std::string::npos) << line;
     wrongLines = CountLines(record);
@@ -409,6 +418,34 @@ TEST_F(ServicesTest, DirectTestByAnswer) {
       boxes.push_back(line.substr(at, line.find('"', at) - at));
     }
     EXPECT_EQ(boxes, c.boxes) << c.name;
+  }
+}
+
+// The proxy test's own checks, before and at the runtime's start.
+TEST_F(ServicesTest, ProxyTestRefusesMissingFieldsAndReportsAFailedStart) {
+  const struct {
+    std::string args;
+    std::string setup;  // "" no root at all
+    int exitCode;
+    std::string box;
+  } cases[] = {
+      {"--domain D --controller h", "", 2, "Enter a username."},
+      {"--user u --controller h", "", 2, "Enter a domain."},
+      {"--user u --domain D", "", 2, "Enter a valid hostname for the\\nDomain Controller"},
+      // No trusted root configured: the runtime cannot start.
+      {"--user u --domain D --controller 127.0.0.1", "", 3,
+       "Initialization of AUTHCORE.DLL library failed.\\n"},
+  };
+  for (const auto& c : cases) {
+    std::string record = root_ + "/probe.record";
+    std::filesystem::remove(record);
+    std::string out;
+    EXPECT_EQ(Tool("passprobe95 " + c.args, &out, "TAVRIK_UI=scripted TAVRIK_UI_RECORD=" + record),
+              c.exitCode)
+        << c.args << out;
+    std::string rec = ReadFile(record);
+    EXPECT_NE(rec.find("\"text\":\"" + c.box), std::string::npos) << c.args << rec;
+    EXPECT_NE(rec.find("Vexa KEL/Dazar Authentication Test"), std::string::npos) << rec;
   }
 }
 
