@@ -10,8 +10,8 @@
 // - One instance: a lock file under RunDir() holds an exclusive lock for the
 //   life of the process and carries its pid, so a second start can tell
 //   that one runs and which.
-// - Session end: on a systemd machine logind is watched; a session that
-//   closes or disappears counts as one session end.
+// - Session end: on a systemd machine logind is watched; a seat session (or
+//   the process's own) that closes or disappears counts as one session end.
 //
 // Every function returns 0 or an errno value unless stated otherwise; no
 // exception leaves the layer. CMake target: qvservice.
@@ -93,7 +93,8 @@ class SessionWatch {
   SessionWatch& operator=(const SessionWatch&) = delete;
 
   // `ownSessionOnly`: watch only the session this process runs in (a
-  // program started inside the user's session); otherwise every session.
+  // program started inside the user's session); otherwise every session on
+  // a seat (the workstation's local and graphical logons).
   int Open(bool ownSessionOnly);
   // A descriptor that becomes readable when logind's state changes, -1
   // when not open.

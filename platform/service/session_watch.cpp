@@ -1,5 +1,6 @@
 // Session end through logind: the watch keeps the set of sessions it has
-// seen and counts those that closed (state "closing") or vanished.
+// seen (on a seat, or the process's own) and counts those that closed
+// (state "closing") or vanished.
 #include <systemd/sd-daemon.h>
 #include <systemd/sd-login.h>
 #include <unistd.h>
@@ -39,7 +40,13 @@ std::set<std::string> LiveSessions(const SessionWatch::Impl& impl) {
   char** list = nullptr;
   int n = sd_get_sessions(&list);
   for (int i = 0; i < n; ++i) {
-    if (!Closing(list[i])) out.insert(list[i]);
+    // Only sessions on a seat are a workstation's logged-on users; remote
+    // shells coming and going do not end them.
+    char* seat = nullptr;
+    if (sd_session_get_seat(list[i], &seat) >= 0) {
+      std::free(seat);
+      if (!Closing(list[i])) out.insert(list[i]);
+    }
     std::free(list[i]);
   }
   std::free(list);
