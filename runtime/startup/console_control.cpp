@@ -100,6 +100,4 @@ int DispatchConsoleEvent(uint32_t event) {
   return 0;
 }
 
-int DesktopConsoleHandler(uint32_t event) { return 0; }
-
 }  // namespace qv::startup

@@ -1,11 +1,12 @@
 // Console control handlers: the process's list of routines told about
 // interrupt, close, logoff and shutdown events, newest first.
 //
-// A first, minimal form. The events come from SIGINT (interrupt), SIGHUP
+// The events come from SIGINT (interrupt), SIGHUP
 // (close) and SIGTERM (shutdown); a handler runs inside the signal handler,
 // so it may only do async-signal-safe work. When no handler takes an event,
 // the signal's earlier disposition applies as if nothing had been installed.
-// The desktop conversations complete this (logoff and session events).
+// Logoff comes from the session watch, on an ordinary thread, through
+// DispatchConsoleEvent.
 #pragma once
 
 #include <cstdint>
@@ -30,8 +31,5 @@ bool HasConsoleHandler(ConsoleHandler handler);
 
 // Offers `event` to the handlers, newest first; 1 when one took it.
 int DispatchConsoleEvent(uint32_t event);
-
-// The desktop role's own handler. It takes no event yet.
-int DesktopConsoleHandler(uint32_t event);
 
 }  // namespace qv::startup

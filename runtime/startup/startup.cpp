@@ -4,6 +4,7 @@
 
 #include "platform/eventtext/eventtext.h"
 #include "qvcert.h"
+#include "runtime/auth/protocol/ui_lock.h"
 #include "runtime/auth/settings.h"
 #include "runtime/cache/cache_service.h"
 #include "runtime/session/session_manager.h"
@@ -86,7 +87,7 @@ QVSTATUS QVAgentStartup(int bDesktopSide, int bHostCache, int bClientSessions) {
     bool roleReady;
     if (desktop) {
       roleReady = qv::startup::CreateUiLock() &&
-                  qv::startup::AddConsoleHandler(qv::startup::DesktopConsoleHandler);
+                  qv::startup::AddConsoleHandler(ConsoleCtrlHandler);
     } else {
       roleReady = BindClientLibrary();
     }

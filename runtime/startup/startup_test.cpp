@@ -7,6 +7,7 @@
 
 #include "authcore.h"
 #include "qvcert.h"
+#include "runtime/auth/protocol/ui_lock.h"
 #include "runtime/auth/settings.h"
 #include "runtime/cache/cache_peer.h"
 #include "runtime/cert/cert_fixture.h"
@@ -83,7 +84,7 @@ TEST_F(StartupTest, DesktopRoleNeverTouchesTheClientLibrary) {
   ASSERT_EQ(QVAgentStartup(1, 1, 0), QV_OK);
   EXPECT_EQ(DesktopSide(), 1);
   EXPECT_TRUE(UiLockExists());
-  EXPECT_TRUE(HasConsoleHandler(DesktopConsoleHandler));
+  EXPECT_TRUE(HasConsoleHandler(ConsoleCtrlHandler));
   EXPECT_EQ(ClientApi(), nullptr);
   EXPECT_TRUE(AcquireUiLock(0));
   ReleaseUiLock();
@@ -154,7 +155,7 @@ int TakeInterrupt(uint32_t event) {
 }
 
 TEST(ConsoleControl, NewestHandlerFirstAndSignalsReachThem) {
-  ASSERT_TRUE(AddConsoleHandler(DesktopConsoleHandler));
+  ASSERT_TRUE(AddConsoleHandler(ConsoleCtrlHandler));
   ASSERT_TRUE(AddConsoleHandler(TakeInterrupt));
   ASSERT_TRUE(AddConsoleHandler(TakeInterrupt));  // kept once
   EXPECT_EQ(DispatchConsoleEvent(kConsoleShutdown), 0);
