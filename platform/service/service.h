@@ -110,3 +110,11 @@ class SessionWatch {
 };
 
 }  // namespace qv::service
+
+namespace qv::service {
+
+// True while logind prepares a power-off or reboot (a stop request is then
+// part of the system's shutdown); false when it cannot be asked.
+bool SystemShuttingDown();
+
+}  // namespace qv::service

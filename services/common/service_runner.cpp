@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "platform/eventtext/eventtext.h"
 #include "platform/service/service.h"
@@ -22,6 +23,9 @@ namespace qv::services {
 namespace {
 
 enum class State { kStartPending, kRunning, kStopPending, kStopped };
+
+// Stop-pending wait hints and the waits after them, in milliseconds.
+constexpr std::pair<uint32_t, int> kShutdownSteps[] = {{15000, 5000}, {10000, 5000}, {5000, 4500}};
 
 void Report(State state, uint32_t waitHintMs, uint32_t exitCode) {
   switch (state) {
@@ -140,7 +144,17 @@ int RunService(const ServiceConfig& config, const Options& options) {
       case service::Control::kStop:
         if (state != State::kRunning) break;
         state = State::kStopPending;
-        Report(state, config.stopWaitHintMs, 0);
+        if (service::SystemShuttingDown()) {
+          // Conversations in progress get time to end before the listener goes.
+          if (config.holdOnShutdown) {
+            for (const auto& [hint, wait] : kShutdownSteps) {
+              Report(state, hint, 0);
+              std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+            }
+          }
+        } else {
+          Report(state, config.stopWaitHintMs, 0);
+        }
         QV_TRACE(8, 6, module, "%s", config.stopTrace);
         listen->Stop();
         break;

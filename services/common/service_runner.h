@@ -23,6 +23,7 @@ struct ServiceConfig {
   const char* stopTrace;
   uint32_t endEventClass;  // class of the controlled end event
   bool logoffFlush;        // empty the certificate cache when a session ends
+  bool holdOnShutdown;     // a stop during system shutdown waits with falling hints
 };
 
 inline constexpr uint32_t kStartWaitHintMs = 3000;

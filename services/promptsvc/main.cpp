@@ -23,8 +23,11 @@ const char kHelp[] =
     "    certificates are cleared, so that the next user is challenged afresh.\n"
     "\n"
     "    SIGTERM or SIGINT stops the service (ignored while it is still starting);\n"
-    "    SIGHUP repeats the status report; SIGUSR1 says a session has ended (for\n"
-    "    machines without logind: send it from the session's logout hook).\n"
+    "    during a system shutdown (logind preparing it) the listener stays for\n"
+    "    about 14.5 seconds more, with falling stop-pending reports, so that\n"
+    "    conversations in progress can end. SIGHUP repeats the status report;\n"
+    "    SIGUSR1 says a session has ended (for machines without logind: send it\n"
+    "    from the session's logout hook).\n"
     "\n"
     "OPTIONS\n"
     "    --start-delay MS  stay in start-pending MS milliseconds before the runtime\n"
@@ -51,6 +54,7 @@ const qv::services::ServiceConfig kConfig = {
     .stopTrace = "Stopping Network Authentication Service",
     .endEventClass = 1,
     .logoffFlush = true,
+    .holdOnShutdown = true,
 };
 
 }  // namespace

@@ -71,6 +71,7 @@ const qv::services::ServiceConfig kConfig = {
     .stopTrace = "Stopping Network Authentication Service",
     .endEventClass = 1,
     .logoffFlush = true,
+    .holdOnShutdown = false,
 };
 
 bool SessionEnded(qv::service::SessionWatch& watch) {

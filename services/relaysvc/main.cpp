@@ -54,6 +54,7 @@ const qv::services::ServiceConfig kConfig = {
     .stopTrace = "Stopping KEL/Dazar Proxy Service",
     .endEventClass = 3,
     .logoffFlush = false,
+    .holdOnShutdown = false,
 };
 
 }  // namespace
