@@ -1,12 +1,11 @@
 #include "services/common/listen_thread.h"
 
-#include <dlfcn.h>
-
 #include <cerrno>
 #include <chrono>
 #include <system_error>
 
 #include "platform/eventtext/eventtext.h"
+#include "services/common/runtime_hooks.h"
 
 namespace qv::services {
 
@@ -67,14 +66,6 @@ void ListenThread::Close() {
     thread_.join();
   else
     thread_.detach();  // conversations still in progress end with the process
-}
-
-bool StopListening() {
-  using StopFn = void (*)();
-  static StopFn stop = reinterpret_cast<StopFn>(dlsym(RTLD_DEFAULT, "SMStopListening"));
-  if (stop == nullptr) return false;
-  stop();
-  return true;
 }
 
 }  // namespace qv::services

@@ -44,8 +44,4 @@ class ListenThread {
   std::condition_variable cv_;
 };
 
-// Ends the session manager's listeners when the runtime offers that; false
-// when it does not (rundown then ends them).
-bool StopListening();
-
 }  // namespace qv::services

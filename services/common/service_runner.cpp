@@ -13,6 +13,7 @@
 #include "platform/eventtext/eventtext.h"
 #include "platform/service/service.h"
 #include "services/common/listen_thread.h"
+#include "services/common/runtime_hooks.h"
 
 #ifndef QV_BUILD_VERSION
 #define QV_BUILD_VERSION "0.0.0"
@@ -45,6 +46,7 @@ void Report(State state, uint32_t waitHintMs, uint32_t exitCode) {
 }
 
 void FlushCerts(const char* module) {
+  (void)DispatchLogoff();
   QV_TRACE(8, 6, module, "Flushing certs");
   QVSTATUS status = CMClearSessionCerts();
   if (status != QV_OK) QV_TRACE(8, 6, module, "CMClearSessionCerts failed, err=0x%08X", status);

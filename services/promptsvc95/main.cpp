@@ -13,6 +13,7 @@
 #include "platform/eventtext/eventtext.h"
 #include "platform/service/service.h"
 #include "services/common/listen_thread.h"
+#include "services/common/runtime_hooks.h"
 #include "services/common/service_runner.h"
 
 #ifndef QV_BUILD_VERSION
@@ -127,6 +128,7 @@ int Run() {
     if (SessionEnded(watch)) logoff = true;
     if (logoff && !quit) {
       logoff = false;
+      (void)qv::services::DispatchLogoff();
       std::this_thread::sleep_for(std::chrono::milliseconds(kFlushDelayMs));
       QV_TRACE(8, 6, kName, "Flushing cached session certs.");
       (void)CMClearSessionCerts();
