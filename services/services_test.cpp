@@ -217,6 +217,13 @@ TEST_F(ServicesTest, StopWhileStartingIsIgnoredAndAStopWhenRunningEndsWithZero) 
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_TRUE(p.Running()) << ReadFile(p.out);
 
+  // Its pid file names it; a second copy on the same root does not start.
+  EXPECT_EQ(ReadFile(root_ + "/run/tavrik/promptsvc.pid"), std::to_string(p.pid) + "\n");
+  Proc second;
+  Start(second, "promptsvc", {});
+  EXPECT_EQ(second.Wait(5000), 1);
+  EXPECT_NE(ReadFile(second.out).find("already running"), std::string::npos);
+
   p.Signal(SIGTERM);
   EXPECT_EQ(p.Wait(10000), 0) << ReadFile(p.out);
   std::string out = ReadFile(p.out);

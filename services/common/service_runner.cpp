@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -102,6 +103,16 @@ int RunService(const ServiceConfig& config, const Options& options) {
   // Every thread started from here on inherits the blocked control signals,
   // so only the waits below take them.
   service::BlockControlSignals();
+  // The pid file lets a start and stop without systemd find the service, and
+  // keeps a second copy from taking over the same root.
+  service::InstanceLock instance;
+  int lockError = instance.Acquire(config.name);
+  if (lockError == EEXIST) {
+    std::fprintf(stderr, "%s: already running (pid %ld)\n", module,
+                 static_cast<long>(service::RunningInstance(config.name)));
+    return 1;
+  }
+  if (lockError != 0) QV_TRACE(8, 6, module, "No pid file: %s", std::strerror(lockError));
   QV_TRACE(8, 6, module, "ServiceMain entered");
   State state = State::kStartPending;
   Report(state, kStartWaitHintMs, 0);
