@@ -13,7 +13,7 @@ function(qv_add_test)
   endif()
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST
     PROPERTIES TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "QV_BUILD_DIR=${CMAKE_BINARY_DIR};QV_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    ENVIRONMENT "QV_BUILD_DIR=${CMAKE_BINARY_DIR}")
 endfunction()
 
 # qv_add_fuzzer(NAME <name> SOURCES <files...> LIBS <targets...>)

@@ -70,6 +70,10 @@ QVSTATUS SMStartup(int bDesktopSide, int bClientSessions);
 /* Frees the contexts and cleans up; always 0. */
 QVSTATUS SMRundown(void);
 
+/* Ends the listening loop of SMServerListen in this process (a service
+ * stopping); the loop returns QV_OK. */
+void SMStopListening(void);
+
 /* Connects to `host` (dotted IPv4 or name) on `port` and completes the
  * handshake. The reserved values are not used. On success the caller owns
  * *session and *socket (SMDeleteContext) and the bytes of *peerCert
@@ -103,6 +107,11 @@ QVSTATUS AMDesktopAuthenticateUser(const char* user, char* domain, const char* p
 /* SMServerListen handler of the network authentication service; it deletes
  * the session and frees `info`. */
 void AMSubAuthUIProxy(SMSessionInfo* info);
+
+/* The desktop role's console control handler: logoff (5) closes the prompt
+ * that is open in this process. Always 0, so later handlers run too. Logoff
+ * must come from an ordinary thread. */
+int ConsoleCtrlHandler(uint32_t controlType);
 
 /* ---- Agent side (domain controller) ---- */
 
