@@ -11,9 +11,11 @@ function(qv_add_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
-  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST
-    PROPERTIES TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "QV_BUILD_DIR=${CMAKE_BINARY_DIR}")
+  # The environment goes through a launcher: a test property holds only one
+  # variable. Servers started by tests listen on loopback only.
+  set_target_properties(${T_NAME} PROPERTIES CROSSCOMPILING_EMULATOR
+    "/usr/bin/env;QV_BUILD_DIR=${CMAKE_BINARY_DIR};QV_SOURCE_DIR=${CMAKE_SOURCE_DIR};TAVRIK_LISTEN_ADDRESS=127.0.0.1")
+  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT ${T_TIMEOUT})
 endfunction()
 
 # qv_add_fuzzer(NAME <name> SOURCES <files...> LIBS <targets...>)

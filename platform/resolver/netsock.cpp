@@ -74,7 +74,7 @@ int Connect(int fd, uint32_t address, uint16_t port, int timeout_ms) {
   return rc ? rc : rc2;
 }
 
-int BindAny(int fd, uint16_t port) {
+int Bind(int fd, uint32_t address, uint16_t port) {
   int one = 1;
   // Lets a restarted service bind while old connections linger; an active
   // listener on the port still makes bind fail.
@@ -82,7 +82,7 @@ int BindAny(int fd, uint16_t port) {
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(port);
-  sa.sin_addr.s_addr = htonl(INADDR_ANY);
+  sa.sin_addr.s_addr = address;
   return bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ? 0 : errno;
 }
 

@@ -17,9 +17,10 @@ int Startup();
 int TcpSocket(int* fd);
 // Connects within `timeout_ms` (negative: the system's own limit).
 int Connect(int fd, uint32_t address, uint16_t port, int timeout_ms);
-// Binds to every local address (port 0: any free port); an address still in
-// use by a listener fails with EADDRINUSE.
-int BindAny(int fd, uint16_t port);
+// Binds to `address` (network byte order; 0: every local address) and `port`
+// (0: any free port); an address still in use by a listener fails with
+// EADDRINUSE.
+int Bind(int fd, uint32_t address, uint16_t port);
 int Listen(int fd, int backlog);
 // Accepts one connection; an interrupted wait is retried.
 int Accept(int fd, int* conn, uint32_t* peer_address);

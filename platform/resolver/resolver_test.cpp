@@ -78,14 +78,14 @@ TEST(NetSockTest, BindingAPortInUseFailsAndConnectReachesTheListener) {
   ASSERT_EQ(qv::net::Startup(), 0);
   int l = -1;
   ASSERT_EQ(qv::net::TcpSocket(&l), 0);
-  ASSERT_EQ(qv::net::BindAny(l, 0), 0);
+  ASSERT_EQ(qv::net::Bind(l, kLoopback, 0), 0);
   ASSERT_EQ(qv::net::Listen(l, 5), 0);
   uint16_t port = 0;
   ASSERT_EQ(qv::net::LocalPort(l, &port), 0);
 
   int second = -1;
   ASSERT_EQ(qv::net::TcpSocket(&second), 0);
-  EXPECT_TRUE(qv::net::IsAddressInUse(qv::net::BindAny(second, port)));
+  EXPECT_TRUE(qv::net::IsAddressInUse(qv::net::Bind(second, kLoopback, port)));
   qv::net::Close(second);
 
   int c = -1;

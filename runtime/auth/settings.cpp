@@ -1,5 +1,7 @@
 #include "runtime/auth/settings.h"
 
+#include <cstdlib>
+
 #include "platform/registry/registry.h"
 
 uint32_t KelClientPort = QV_DEFAULT_CLIENT_PORT;
@@ -38,6 +40,13 @@ bool DisableNetBIOSLookup() { return ReadDwordSetting("DisableNetBIOSLookup", 0)
 uint32_t HandshakeTimeoutSeconds() {
   uint32_t v = ReadDwordSetting("SessionHandshakeTimeout", kDefaultHandshakeTimeoutSeconds);
   return v ? v : kDefaultHandshakeTimeoutSeconds;
+}
+
+std::string ListenAddress() {
+  char text[64] = {};
+  if (QVAgentGetSetting("ListenAddress", text, sizeof text - 1) == 1 && text[0] != '\0') return text;
+  const char* env = std::getenv("TAVRIK_LISTEN_ADDRESS");
+  return env ? env : "";
 }
 
 uint32_t MaxSessionThreads() {

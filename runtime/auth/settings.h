@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 inline constexpr const char* QV_SETTINGS_KEY = "SOFTWARE\\Tavrik\\QVNetwork";
 
@@ -47,5 +48,10 @@ inline constexpr uint32_t kDefaultHandshakeTimeoutSeconds = 10;
 inline constexpr uint32_t kDefaultMaxSessionThreads = 64;
 uint32_t HandshakeTimeoutSeconds();  // SessionHandshakeTimeout; 0 reads as the default
 uint32_t MaxSessionThreads();        // MaxSessionThreads; 0 reads as the default
+
+// The local address listeners bind to: the text of the string setting
+// ListenAddress, else of the environment variable TAVRIK_LISTEN_ADDRESS (tests
+// and demos), else "" for every local address.
+std::string ListenAddress();
 
 }  // namespace qv::auth

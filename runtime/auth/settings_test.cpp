@@ -98,4 +98,20 @@ TEST_F(SettingsTest, SessionBoundsDefaultWhenMissingOrZero) {
   EXPECT_EQ(qv::auth::MaxSessionThreads(), 3u);
 }
 
+TEST_F(SettingsTest, ListenAddressFromSettingThenEnvironment) {
+  const char* saved = std::getenv("TAVRIK_LISTEN_ADDRESS");
+  std::string restore = saved ? saved : "";
+  unsetenv("TAVRIK_LISTEN_ADDRESS");
+  EXPECT_EQ(qv::auth::ListenAddress(), "");  // every local address
+  setenv("TAVRIK_LISTEN_ADDRESS", "127.0.0.1", 1);
+  EXPECT_EQ(qv::auth::ListenAddress(), "127.0.0.1");
+  const char kText[] = "127.0.0.2";
+  Set("ListenAddress", REG_SZ, kText, sizeof kText);
+  EXPECT_EQ(qv::auth::ListenAddress(), "127.0.0.2");  // the setting wins
+  if (saved)
+    setenv("TAVRIK_LISTEN_ADDRESS", restore.c_str(), 1);
+  else
+    unsetenv("TAVRIK_LISTEN_ADDRESS");
+}
+
 }  // namespace

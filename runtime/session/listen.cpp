@@ -3,6 +3,7 @@
 #include <openssl/ssl.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <list>
@@ -172,7 +173,15 @@ QVSTATUS ServerListen(SMHandler handler, uint32_t port, int bNotifyUser,
     std::this_thread::sleep_for(kSocketRetryDelay);
   }
   if (status == QV_OK) {
-    int rc = qv::net::BindAny(fd, static_cast<uint16_t>(port));
+    const std::string where = qv::auth::ListenAddress();
+    uint32_t address = 0;
+    int rc = 0;
+    if (!where.empty() && !qv::resolver::ParseDottedIPv4(where.c_str(), &address)) {
+      QVTraceMessage(8, kCategory, kModule, __LINE__, "ListenAddress %s is not an IPv4 address",
+                     where.c_str());
+      rc = EINVAL;
+    }
+    if (rc == 0) rc = qv::net::Bind(fd, address, static_cast<uint16_t>(port));
     if (rc != 0) {
       QVTraceMessage(8, kCategory, kModule, __LINE__, "bind() to port %u failed, error %d",
                      port, rc);

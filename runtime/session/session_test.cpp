@@ -506,7 +506,7 @@ TEST_F(SessionTest, PortInUseEndsListenAtOnce) {
   DesktopServerAgentClient();
   int busy = -1;
   ASSERT_EQ(qv::net::TcpSocket(&busy), 0);
-  ASSERT_EQ(qv::net::BindAny(busy, 0), 0);
+  ASSERT_EQ(qv::net::Bind(busy, kLoopback, 0), 0);
   ASSERT_EQ(qv::net::Listen(busy, 5), 0);
   uint16_t port = 0;
   ASSERT_EQ(qv::net::LocalPort(busy, &port), 0);
@@ -602,7 +602,7 @@ TEST_F(SessionTest, ClientFailuresBeforeTheHandshake) {
   // A port nobody listens on.
   int fd = -1;
   ASSERT_EQ(qv::net::TcpSocket(&fd), 0);
-  ASSERT_EQ(qv::net::BindAny(fd, 0), 0);
+  ASSERT_EQ(qv::net::Bind(fd, kLoopback, 0), 0);
   uint16_t port = 0;
   ASSERT_EQ(qv::net::LocalPort(fd, &port), 0);
   qv::net::Close(fd);
