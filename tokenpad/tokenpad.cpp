@@ -32,12 +32,13 @@ struct Service {
 };
 
 std::mutex g_mutex;
-std::map<uint32_t, Service>* g_services = new std::map<uint32_t, Service>;  // never destroyed
+// Destroyed when the library is unloaded: callers load it per conversation.
+std::map<uint32_t, Service> g_services;
 uint32_t g_last_error = TOKENPAD_ERR_NONE;  // for calls without a valid handle
 
 Service* Find(uint32_t handle) {
-  auto it = g_services->find(handle);
-  if (it == g_services->end()) {
+  auto it = g_services.find(handle);
+  if (it == g_services.end()) {
     g_last_error = TOKENPAD_ERR_BAD_HANDLE;
     return nullptr;
   }
@@ -91,8 +92,8 @@ TP_EXPORT int OpenTokenService(uint32_t* handle) {
     uint32_t id = 0;
     if (!kel::RandomBytes(&id, sizeof id)) break;
     id &= 0x7fffffffu;
-    if (id == 0 || g_services->count(id)) continue;
-    (*g_services)[id].file = std::move(file);
+    if (id == 0 || g_services.count(id)) continue;
+    g_services[id].file = std::move(file);
     *handle = id;
     return 1;
   }
@@ -101,7 +102,7 @@ TP_EXPORT int OpenTokenService(uint32_t* handle) {
 
 TP_EXPORT void CloseTokenService(uint32_t handle) {
   std::lock_guard<std::mutex> lock(g_mutex);
-  g_services->erase(handle);
+  g_services.erase(handle);
 }
 
 TP_EXPORT int EnumToken(uint32_t handle, uint32_t* count, uint32_t* defaultToken, void* list, uint32_t* size) {
@@ -223,8 +224,8 @@ TP_EXPORT int NewPinMode(uint32_t handle, const char* currentPin, const char* ne
 
 TP_EXPORT uint32_t GetTokenError(uint32_t handle, uint32_t* error) {
   std::lock_guard<std::mutex> lock(g_mutex);
-  auto it = g_services->find(handle);
-  uint32_t e = it == g_services->end() ? g_last_error : it->second.error;
+  auto it = g_services.find(handle);
+  uint32_t e = it == g_services.end() ? g_last_error : it->second.error;
   if (error) *error = e;
   return e;
 }
