@@ -298,6 +298,16 @@ bool ParseRegText(std::string_view text, std::vector<RegSection>* out, std::stri
   return true;
 }
 
+void AppendHexBytes(std::string* out, std::string_view data) {
+  static const char kHex[] = "0123456789abcdef";
+  for (size_t i = 0; i < data.size(); ++i) {
+    if (i) out->push_back(',');
+    unsigned char c = static_cast<unsigned char>(data[i]);
+    out->push_back(kHex[c >> 4]);
+    out->push_back(kHex[c & 15]);
+  }
+}
+
 std::string FormatData(uint32_t type, std::string_view data) {
   std::string out;
   if (type == REG_SZ && QuotedFits(data)) {
@@ -318,13 +328,7 @@ std::string FormatData(uint32_t type, std::string_view data) {
     std::snprintf(buf, sizeof buf, "hex(%x):", type);
     out = buf;
   }
-  static const char kHex[] = "0123456789abcdef";
-  for (size_t i = 0; i < data.size(); ++i) {
-    if (i) out.push_back(',');
-    unsigned char c = static_cast<unsigned char>(data[i]);
-    out.push_back(kHex[c >> 4]);
-    out.push_back(kHex[c & 15]);
-  }
+  AppendHexBytes(&out, data);
   return out;
 }
 

@@ -50,6 +50,9 @@ std::string FormatSection(const RegSection& section);
 // One value's right-hand side, e.g. dword:0000092e.
 std::string FormatData(uint32_t type, std::string_view data);
 
+// Appends data as comma-separated lowercase hex byte pairs ("0a,ff").
+void AppendHexBytes(std::string* out, std::string_view data);
+
 // ASCII case-insensitive equality, as used for key and value names.
 bool NamesEqual(std::string_view a, std::string_view b);
 

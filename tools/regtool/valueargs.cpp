@@ -164,13 +164,7 @@ std::string ShowValue(uint32_t type, std::string_view data) {
     return out;
   }
   std::string out;
-  static const char kHex[] = "0123456789abcdef";
-  for (size_t i = 0; i < data.size(); ++i) {
-    if (i) out.push_back(',');
-    unsigned char c = static_cast<unsigned char>(data[i]);
-    out.push_back(kHex[c >> 4]);
-    out.push_back(kHex[c & 15]);
-  }
+  AppendHexBytes(&out, data);
   return out;
 }
 
