@@ -20,41 +20,48 @@ size_t NssBufferSize(int name) {
   return n > 0 ? static_cast<size_t>(n) : 4096;
 }
 
-// The group's id by name; false when unknown.
-bool GroupId(const char* group, gid_t* gid) {
-  std::vector<char> buf(NssBufferSize(_SC_GETGR_R_SIZE_MAX));
+// Runs a getXXX_r lookup, doubling the buffer on ERANGE (up to 1 MiB); on
+// success hands the entry to use while the buffer still backs it. False when
+// the entry is unknown or the lookup fails.
+template <typename Entry, typename Lookup, typename Use>
+bool NssLookup(int size_name, Lookup lookup, Use use) {
+  std::vector<char> buf(NssBufferSize(size_name));
   for (int tries = 0; tries < 8; ++tries) {
-    struct group g{};
-    struct group* found = nullptr;
-    int r = ::getgrnam_r(group, &g, buf.data(), buf.size(), &found);
+    Entry entry{};
+    Entry* found = nullptr;
+    int r = lookup(&entry, buf.data(), buf.size(), &found);
     if (r == ERANGE && buf.size() < (1u << 20)) {
       buf.resize(buf.size() * 2);
       continue;
     }
     if (r != 0 || !found) return false;
-    *gid = g.gr_gid;
+    use(entry);
     return true;
   }
   return false;
 }
 
+// The group's id by name; false when unknown.
+bool GroupId(const char* group, gid_t* gid) {
+  return NssLookup<struct group>(
+      _SC_GETGR_R_SIZE_MAX,
+      [group](struct group* g, char* buf, size_t size, struct group** found) {
+        return ::getgrnam_r(group, g, buf, size, found);
+      },
+      [gid](const struct group& g) { *gid = g.gr_gid; });
+}
+
 // The user's name and primary group by uid; false when unknown.
 bool UserById(uid_t uid, std::string* name, gid_t* primary) {
-  std::vector<char> buf(NssBufferSize(_SC_GETPW_R_SIZE_MAX));
-  for (int tries = 0; tries < 8; ++tries) {
-    struct passwd pw{};
-    struct passwd* found = nullptr;
-    int r = ::getpwuid_r(uid, &pw, buf.data(), buf.size(), &found);
-    if (r == ERANGE && buf.size() < (1u << 20)) {
-      buf.resize(buf.size() * 2);
-      continue;
-    }
-    if (r != 0 || !found) return false;
-    *name = pw.pw_name;
-    *primary = pw.pw_gid;
-    return true;
-  }
-  return false;
+  return NssLookup<struct passwd>(
+      _SC_GETPW_R_SIZE_MAX,
+      [uid](struct passwd* pw, char* buf, size_t size, struct passwd** found) {
+        return ::getpwuid_r(uid, pw, buf, size, found);
+      },
+      [name, primary](const struct passwd& pw) {
+        *name = pw.pw_name;
+        *primary = pw.pw_gid;
+      });
 }
 
 bool UserInGroup(const std::string& user, gid_t primary, gid_t wanted) {
