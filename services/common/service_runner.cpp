@@ -90,6 +90,25 @@ Options ParseOptions(int argc, char** argv, bool allowInstanceCommands) {
   return o;
 }
 
+int AnswerHelpOrError(const Options& options, const char* name, const char* help) {
+  if (options.help) {
+    std::fputs(help, stdout);
+    return 0;
+  }
+  if (!options.error.empty()) {
+    std::fprintf(stderr, "%s: %s (see --help)\n", name, options.error.c_str());
+    return 2;
+  }
+  return -1;
+}
+
+int ServiceMain(const ServiceConfig& config, const char* help, int argc, char** argv) {
+  Options options = ParseOptions(argc, argv, false);
+  int early = AnswerHelpOrError(options, config.name, help);
+  if (early >= 0) return early;
+  return RunService(config, options);
+}
+
 void ReportEnd(const char* name, uint32_t status) {
   if (status == 0) return;
   char text[512];

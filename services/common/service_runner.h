@@ -39,6 +39,14 @@ struct Options {
 
 Options ParseOptions(int argc, char** argv, bool allowInstanceCommands);
 
+// The front of every program's main: --help prints `help`; a command line
+// not understood is reported on stderr under `name`. Returns the exit code
+// when the program ends here (0 or 2), -1 when it goes on.
+int AnswerHelpOrError(const Options& options, const char* name, const char* help);
+
+// main() of a program that runs its service and nothing else.
+int ServiceMain(const ServiceConfig& config, const char* help, int argc, char** argv);
+
 // Runs a service to its end; returns the process exit code (0 when the
 // listen status was 0, 1 otherwise; the status itself goes to the end
 // event, the service manager's status line and stderr).

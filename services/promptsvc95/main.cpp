@@ -151,14 +151,8 @@ int Run() {
 
 int main(int argc, char** argv) {
   qv::services::Options options = qv::services::ParseOptions(argc, argv, true);
-  if (options.help) {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
-  if (!options.error.empty()) {
-    std::fprintf(stderr, "%s: %s (see --help)\n", kName, options.error.c_str());
-    return 2;
-  }
+  int early = qv::services::AnswerHelpOrError(options, kName, kHelp);
+  if (early >= 0) return early;
   if (options.shutdown) {
     int err = qv::service::SignalInstance(kName, SIGTERM, 10000);
     if (err == ETIMEDOUT) {

@@ -1,6 +1,4 @@
 // relaysvc: the proxy service of a domain controller.
-#include <cstdio>
-
 #include "authcore.h"
 #include "services/common/service_runner.h"
 
@@ -64,15 +62,4 @@ const qv::services::ServiceConfig kConfig = {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  qv::services::Options options = qv::services::ParseOptions(argc, argv, false);
-  if (options.help) {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
-  if (!options.error.empty()) {
-    std::fprintf(stderr, "relaysvc: %s (see --help)\n", options.error.c_str());
-    return 2;
-  }
-  return qv::services::RunService(kConfig, options);
-}
+int main(int argc, char** argv) { return qv::services::ServiceMain(kConfig, kHelp, argc, argv); }
