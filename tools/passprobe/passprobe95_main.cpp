@@ -31,20 +31,6 @@ const char kHelp[] =
     "EXIT STATUS\n"
     "    0 authenticated; 1 access denied; 3 another failure; 2 usage.\n";
 
-int ExitCode(qv::probe::Outcome o) {
-  switch (o) {
-    case qv::probe::Outcome::kSuccess:
-      return 0;
-    case qv::probe::Outcome::kDenied:
-      return 1;
-    case qv::probe::Outcome::kUsage:
-      return 2;
-    case qv::probe::Outcome::kFailed:
-      return 3;
-  }
-  return 3;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,5 +57,5 @@ int main(int argc, char** argv) {
     }
   }
   const qv::probe::RuntimeApi api = {QVAgentStartup, QVAgentRundown, AMDesktopAuthenticateUser};
-  return ExitCode(qv::probe::ProxyTest(api, user, domain, controller, true, true));
+  return qv::probe::ExitCode(qv::probe::ProxyTest(api, user, domain, controller, true, true));
 }

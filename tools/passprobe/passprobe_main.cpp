@@ -79,17 +79,7 @@ int Proxy(const std::string& user, const std::string& domain, const std::string&
         qv::probe::kIconExclamation);
     return 2;
   }
-  switch (qv::probe::ProxyTest(api, user, domain, controller, false, false)) {
-    case qv::probe::Outcome::kSuccess:
-      return 0;
-    case qv::probe::Outcome::kDenied:
-      return 1;
-    case qv::probe::Outcome::kUsage:
-      return 2;
-    case qv::probe::Outcome::kFailed:
-      return 3;
-  }
-  return 3;
+  return qv::probe::ExitCode(qv::probe::ProxyTest(api, user, domain, controller, false, false));
 }
 
 }  // namespace

@@ -18,6 +18,20 @@ std::string StatusMessage(const char* format, QVSTATUS status) {
   return buffer;
 }
 
+int ExitCode(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kSuccess:
+      return 0;
+    case Outcome::kDenied:
+      return 1;
+    case Outcome::kUsage:
+      return 2;
+    case Outcome::kFailed:
+      return 3;
+  }
+  return 3;
+}
+
 Outcome ProxyTest(const RuntimeApi& api, std::string user, std::string domain,
                   std::string controller, bool checkFields, bool fieldLimits) {
   if (fieldLimits) {

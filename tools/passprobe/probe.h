@@ -53,6 +53,10 @@ struct RuntimeApi {
 // What the proxy test ended with, for the exit status.
 enum class Outcome { kSuccess, kDenied, kFailed, kUsage };
 
+// The programs' exit status for an outcome: 0 success, 1 denied, 2 usage,
+// 3 any other failure.
+int ExitCode(Outcome outcome);
+
 // Starts the runtime as a desktop client, authenticates `user` of `domain`
 // through the proxy on `controller`, shows the result and runs down.
 // `fieldLimits` cuts the names to 32, 32 and 64 characters; `checkFields`
