@@ -1,9 +1,8 @@
-#include <sys/mman.h>
-
 #include <atomic>
 #include <utility>
 #include <climits>
 
+#include "platform/kobj/blockhandle.h"
 #include "platform/kobj/kobj.h"
 #include "platform/kobj/objfile.h"
 #include "platform/kobj/wait.h"
@@ -17,29 +16,20 @@ Event::~Event() { Close(); }
 Event::Event(Event&& other) noexcept { *this = std::move(other); }
 
 Event& Event::operator=(Event&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-    path_ = std::move(other.path_);
-    other.path_.clear();
-    block_ = std::exchange(other.block_, nullptr);
-  }
+  if (this != &other) internal::MoveBlock(fd_, path_, block_, other.fd_, other.path_, other.block_);
   return *this;
 }
 
 OpenStatus Event::Create(std::string_view name, bool manual_reset, bool initial_state, Access access) {
   Close();
   if (name.empty()) {
-    void* map = ::mmap(nullptr, sizeof(Block), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (map == MAP_FAILED) return OpenStatus::Failed;
-    block_ = static_cast<Block*>(map);
-    block_->kind = static_cast<std::uint32_t>(internal::Kind::Event);
+    block_ = internal::MapUnnamedBlock(internal::Kind::Event);
+    if (!block_) return OpenStatus::Failed;
     block_->manual_reset = manual_reset ? 1 : 0;
     block_->signaled = initial_state ? 1 : 0;
     return OpenStatus::Created;
   }
-  internal::ObjFile file;
-  const OpenStatus s = internal::OpenObjFile(
+  return internal::OpenNamedBlock(
       internal::Kind::Event, name, true, access,
       [&](internal::ObjFile& f, bool is_new) {
         if (is_new) {
@@ -48,41 +38,17 @@ OpenStatus Event::Create(std::string_view name, bool manual_reset, bool initial_
         }
         return is_new ? OpenStatus::Created : OpenStatus::AlreadyExists;
       },
-      file);
-  if (!IsOpen(s)) return s;
-  fd_ = file.fd;
-  path_ = std::move(file.path);
-  block_ = file.block;
-  return s;
+      fd_, path_, block_);
 }
 
 OpenStatus Event::Open(std::string_view name) {
   Close();
   if (name.empty()) return OpenStatus::InvalidName;
-  internal::ObjFile file;
-  const OpenStatus s = internal::OpenObjFile(internal::Kind::Event, name, false, Access::Owner, nullptr, file);
-  if (!IsOpen(s)) return s;
-  fd_ = file.fd;
-  path_ = std::move(file.path);
-  block_ = file.block;
-  return s;
+  return internal::OpenNamedBlock(internal::Kind::Event, name, false, Access::Owner, nullptr,
+                                  fd_, path_, block_);
 }
 
-void Event::Close() {
-  if (!block_) return;
-  if (fd_ < 0) {
-    ::munmap(block_, sizeof(Block));
-  } else {
-    internal::ObjFile file;
-    file.fd = fd_;
-    file.path = std::move(path_);
-    file.block = block_;
-    internal::CloseObjFile(file, nullptr);
-  }
-  fd_ = -1;
-  path_.clear();
-  block_ = nullptr;
-}
+void Event::Close() { internal::CloseBlock(fd_, path_, block_); }
 
 bool Event::Set() {
   if (!block_) return false;

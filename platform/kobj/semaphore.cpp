@@ -1,9 +1,8 @@
-#include <sys/mman.h>
-
 #include <atomic>
 #include <utility>
 #include <climits>
 
+#include "platform/kobj/blockhandle.h"
 #include "platform/kobj/kobj.h"
 #include "platform/kobj/objfile.h"
 #include "platform/kobj/wait.h"
@@ -17,13 +16,7 @@ Semaphore::~Semaphore() { Close(); }
 Semaphore::Semaphore(Semaphore&& other) noexcept { *this = std::move(other); }
 
 Semaphore& Semaphore::operator=(Semaphore&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-    path_ = std::move(other.path_);
-    other.path_.clear();
-    block_ = std::exchange(other.block_, nullptr);
-  }
+  if (this != &other) internal::MoveBlock(fd_, path_, block_, other.fd_, other.path_, other.block_);
   return *this;
 }
 
@@ -32,16 +25,13 @@ OpenStatus Semaphore::Create(std::string_view name, std::int32_t initial_count, 
   Close();
   if (max_count <= 0 || initial_count < 0 || initial_count > max_count) return OpenStatus::InvalidArgument;
   if (name.empty()) {
-    void* map = ::mmap(nullptr, sizeof(Block), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (map == MAP_FAILED) return OpenStatus::Failed;
-    block_ = static_cast<Block*>(map);
-    block_->kind = static_cast<std::uint32_t>(internal::Kind::Semaphore);
+    block_ = internal::MapUnnamedBlock(internal::Kind::Semaphore);
+    if (!block_) return OpenStatus::Failed;
     block_->max_count = static_cast<std::uint32_t>(max_count);
     block_->count = static_cast<std::uint32_t>(initial_count);
     return OpenStatus::Created;
   }
-  internal::ObjFile file;
-  const OpenStatus s = internal::OpenObjFile(
+  return internal::OpenNamedBlock(
       internal::Kind::Semaphore, name, true, access,
       [&](internal::ObjFile& f, bool is_new) {
         if (is_new) {
@@ -50,41 +40,17 @@ OpenStatus Semaphore::Create(std::string_view name, std::int32_t initial_count, 
         }
         return is_new ? OpenStatus::Created : OpenStatus::AlreadyExists;
       },
-      file);
-  if (!IsOpen(s)) return s;
-  fd_ = file.fd;
-  path_ = std::move(file.path);
-  block_ = file.block;
-  return s;
+      fd_, path_, block_);
 }
 
 OpenStatus Semaphore::Open(std::string_view name) {
   Close();
   if (name.empty()) return OpenStatus::InvalidName;
-  internal::ObjFile file;
-  const OpenStatus s = internal::OpenObjFile(internal::Kind::Semaphore, name, false, Access::Owner, nullptr, file);
-  if (!IsOpen(s)) return s;
-  fd_ = file.fd;
-  path_ = std::move(file.path);
-  block_ = file.block;
-  return s;
+  return internal::OpenNamedBlock(internal::Kind::Semaphore, name, false, Access::Owner, nullptr,
+                                  fd_, path_, block_);
 }
 
-void Semaphore::Close() {
-  if (!block_) return;
-  if (fd_ < 0) {
-    ::munmap(block_, sizeof(Block));
-  } else {
-    internal::ObjFile file;
-    file.fd = fd_;
-    file.path = std::move(path_);
-    file.block = block_;
-    internal::CloseObjFile(file, nullptr);
-  }
-  fd_ = -1;
-  path_.clear();
-  block_ = nullptr;
-}
+void Semaphore::Close() { internal::CloseBlock(fd_, path_, block_); }
 
 WaitResult Semaphore::Wait(std::uint32_t timeout_ms) {
   if (!block_) return WaitResult::Failed;
