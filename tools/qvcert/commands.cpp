@@ -207,20 +207,35 @@ X509* CertFromFile(Context& c, const std::string& path, int* rc) {
   return x;
 }
 
+// Writes the file named by `option`.
+int WriteOutput(Context& c, const char* option, const uint8_t* data, size_t n) {
+  if (WriteFile(c.Get(option), data, n)) return kExitOk;
+  return c.Fail("cannot write " + c.Get(option));
+}
+
+// The --subject name and a new key, written to --key. The caller frees both
+// (either may be null) whatever the result.
+int NewSubjectKey(Context& c, X509_NAME** name, EVP_PKEY** key) {
+  *key = nullptr;
+  *name = qv::cert::ParseNameText(c.Get("subject"));
+  if (!*name) return c.Fail("bad --subject");
+  *key = qv::cert::GenerateRsaKey();
+  return *key ? WriteKeyFile(c, c.Get("key"), *key) : c.Fail("cannot generate a key");
+}
+
 int RootCreate(Context& c) {
   const int64_t days = Days(c, 3650);
   if (days < 0) return c.Fail("bad --days");
-  X509_NAME* name = qv::cert::ParseNameText(c.Get("subject"));
-  if (!name) return c.Fail("bad --subject");
-  EVP_PKEY* key = qv::cert::GenerateRsaKey();
-  int rc = key ? WriteKeyFile(c, c.Get("key"), key) : c.Fail("cannot generate a key");
+  X509_NAME* name = nullptr;
+  EVP_PKEY* key = nullptr;
+  int rc = NewSubjectKey(c, &name, &key);
   Bytes der;
   if (rc == kExitOk) {
     qv::cert::IssueOptions o{qv::cert::Now() - 300, qv::cert::Now() + days * 86400, true};
     if (qv::cert::IssueCert(name, key, nullptr, key, o, &der) != QV_OK)
       rc = c.Fail("cannot create the certificate");
-    else if (!WriteFile(c.Get("cert"), der.data(), der.size()))
-      rc = c.Fail("cannot write " + c.Get("cert"));
+    else
+      rc = WriteOutput(c, "cert", der.data(), der.size());
   }
   EVP_PKEY_free(key);
   X509_NAME_free(name);
@@ -228,16 +243,15 @@ int RootCreate(Context& c) {
 }
 
 int DcRequest(Context& c) {
-  X509_NAME* name = qv::cert::ParseNameText(c.Get("subject"));
-  if (!name) return c.Fail("bad --subject");
-  EVP_PKEY* key = qv::cert::GenerateRsaKey();
-  int rc = key ? WriteKeyFile(c, c.Get("key"), key) : c.Fail("cannot generate a key");
+  X509_NAME* name = nullptr;
+  EVP_PKEY* key = nullptr;
+  int rc = NewSubjectKey(c, &name, &key);
   Bytes der;
   if (rc == kExitOk) {
     if (qv::cert::MakeRequest(key, name, &der) != QV_OK)
       rc = c.Fail("cannot create the request");
-    else if (!WriteFile(c.Get("request"), der.data(), der.size()))
-      rc = c.Fail("cannot write " + c.Get("request"));
+    else
+      rc = WriteOutput(c, "request", der.data(), der.size());
   }
   EVP_PKEY_free(key);
   X509_NAME_free(name);
@@ -262,8 +276,8 @@ int Issue(Context& c) {
     qv::cert::IssueOptions o{qv::cert::Now() - 300, qv::cert::Now() + days * 86400, false};
     if (qv::cert::IssueFromRequest(req.data(), req.size(), ca, caKey, o, &der) != QV_OK)
       rc = c.Fail("the request is malformed or its signature does not verify");
-    else if (!WriteFile(c.Get("out"), der.data(), der.size()))
-      rc = c.Fail("cannot write " + c.Get("out"));
+    else
+      rc = WriteOutput(c, "out", der.data(), der.size());
   }
   EVP_PKEY_free(caKey);
   X509_free(ca);
@@ -285,7 +299,7 @@ int KeyRead(Context& c) {
   SecureBytes der;
   int rc = kExitOk;
   if (!ReadKeyFile(c, c.Get("key"), &der, &rc)) return rc;
-  return WriteFile(c.Get("out"), der.data(), der.size()) ? kExitOk : c.Fail("cannot write " + c.Get("out"));
+  return WriteOutput(c, "out", der.data(), der.size());
 }
 
 int Show(Context& c) {
