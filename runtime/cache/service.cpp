@@ -36,6 +36,20 @@ QVSTATUS CallState() {
 
 bool Local() { return g_mode.load() == kModeServer; }
 
+// A call whose reply carries a buffer. out is emptied first and receives the
+// reply's buffer whenever a reply arrived; failing to take it counts only when
+// the call itself succeeded.
+QVSTATUS CallForBuffer(DMHANDLE handle, const wire::Request& req, CM_CRED_BUFFER* out) {
+  *out = CM_CRED_BUFFER{0, nullptr};
+  wire::Reply reply;
+  QVSTATUS status = RemoteCall(handle, req, &reply);
+  if (status != QVS_DM_RPC_FAILED) {
+    QVSTATUS taken = TakeReplyBuffer(&reply, out);
+    if (status == QV_OK) status = taken;
+  }
+  return status;
+}
+
 // The certificate store's desktop calls: open, one call, close.
 QVSTATUS ViaGetDesktopCred(uint32_t item, CM_CRED_BUFFER* out) {
   DMHANDLE h = nullptr;
@@ -227,16 +241,10 @@ QVSTATUS DMDesktopGetDesktopCreds(DMHANDLE handle, uint32_t item, CM_CRED_BUFFER
   } else if (!out) {
     status = CallException(wire::kGetDesktopCred, qv::rpc::kRpcNullReference);
   } else {
-    *out = CM_CRED_BUFFER{0, nullptr};
     wire::Request req;
     req.procedure = wire::kGetDesktopCred;
     req.item = item;
-    wire::Reply reply;
-    status = RemoteCall(handle, req, &reply);
-    if (status != QVS_DM_RPC_FAILED) {
-      QVSTATUS taken = TakeReplyBuffer(&reply, out);
-      if (status == QV_OK) status = taken;
-    }
+    status = CallForBuffer(handle, req, out);
   }
   DM_LEAVE("DMDesktopGetDesktopCreds", status);
   return status;
@@ -276,17 +284,11 @@ QVSTATUS DMDesktopGetSessionCert(DMHANDLE handle, const char* user, const char* 
   } else if (!out) {
     status = CallException(wire::kGetSessionCert, qv::rpc::kRpcNullReference);
   } else {
-    *out = CM_CRED_BUFFER{0, nullptr};
     wire::Request req;
     req.procedure = wire::kGetSessionCert;
     req.user = {user != nullptr, user ? user : ""};
     req.domain = {domain != nullptr, domain ? domain : ""};
-    wire::Reply reply;
-    status = RemoteCall(handle, req, &reply);
-    if (status != QVS_DM_RPC_FAILED) {
-      QVSTATUS taken = TakeReplyBuffer(&reply, out);
-      if (status == QV_OK) status = taken;
-    }
+    status = CallForBuffer(handle, req, out);
   }
   DM_LEAVE("DMDesktopGetSessionCert", status);
   return status;
