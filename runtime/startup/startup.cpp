@@ -9,7 +9,6 @@
 #include "runtime/cache/cache_service.h"
 #include "runtime/session/session_manager.h"
 #include "runtime/startup/console_control.h"
-#include "runtime/startup/ui_lock.h"
 
 #ifndef QV_BUILD_VERSION
 #define QV_BUILD_VERSION "unknown"
@@ -86,7 +85,7 @@ QVSTATUS QVAgentStartup(int bDesktopSide, int bHostCache, int bClientSessions) {
                    KelProxyPort);
     bool roleReady;
     if (desktop) {
-      roleReady = qv::startup::CreateUiLock() &&
+      roleReady = qv::protocol::CreateUiLock() &&
                   qv::startup::AddConsoleHandler(ConsoleCtrlHandler);
     } else {
       roleReady = BindClientLibrary();
@@ -96,7 +95,7 @@ QVSTATUS QVAgentStartup(int bDesktopSide, int bHostCache, int bClientSessions) {
     } else {
       SMRundown();
       StopCredentials(desktop);
-      if (desktop) qv::startup::DeleteUiLock();
+      if (desktop) qv::protocol::DeleteUiLock();
       status = QVS_AM_AUTHCLIENT_FAILED;
     }
   }
@@ -110,7 +109,7 @@ void QVAgentRundown(void) {
   SMRundown();
   if (g_started == Role::kDesktop) {
     DMRundown();
-    qv::startup::DeleteUiLock();
+    qv::protocol::DeleteUiLock();
   } else if (g_started == Role::kAgent) {
     CMShutdownDCSide();
     // Only unloaded: none of the library's shutdown entries is called.

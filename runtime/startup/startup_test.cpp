@@ -14,10 +14,15 @@
 #include "runtime/session/session_manager.h"
 #include "runtime/startup/console_control.h"
 #include "runtime/startup/startup.h"
-#include "runtime/startup/ui_lock.h"
 
 namespace qv::startup {
 namespace {
+
+using qv::protocol::AcquireUiLock;
+using qv::protocol::CreateUiLock;
+using qv::protocol::DeleteUiLock;
+using qv::protocol::ReleaseUiLock;
+using qv::protocol::UiLockExists;
 
 using qv::cert::testing::CertTest;
 

@@ -1,6 +1,8 @@
 #include "runtime/auth/protocol/ui_lock.h"
 
+#include <chrono>
 #include <mutex>
+#include <new>
 
 #include "platform/eventtext/eventtext.h"
 #include "platform/ui/ui.h"
@@ -10,16 +12,41 @@ namespace {
 
 constexpr char kModule[] = "AMuilock";
 
-std::mutex g_uiLock;
-// The holder record: written under g_uiLock, read by others under g_record.
+std::mutex g_guard;  // guards the pointer, not the user
+std::shared_ptr<std::timed_mutex> g_uiLock;
+// The holder record: written under the UI lock, read by others under g_record.
 std::mutex g_record;
 qv::ui::ThreadKey g_holder = 0;
 std::string g_holderDesktop;
 
+std::shared_ptr<std::timed_mutex> Current(bool create) {
+  std::lock_guard<std::mutex> guard(g_guard);
+  if (!g_uiLock && create) g_uiLock.reset(new (std::nothrow) std::timed_mutex);
+  return g_uiLock;
+}
+
 }  // namespace
 
-UiConversation::UiConversation(const std::string& desktop) {
-  g_uiLock.lock();
+bool CreateUiLock() { return Current(true) != nullptr; }
+
+void DeleteUiLock() {
+  std::lock_guard<std::mutex> guard(g_guard);
+  g_uiLock.reset();
+}
+
+bool UiLockExists() { return Current(false) != nullptr; }
+
+bool AcquireUiLock(uint32_t timeoutMs) {
+  std::shared_ptr<std::timed_mutex> lock = Current(false);
+  return lock && lock->try_lock_for(std::chrono::milliseconds(timeoutMs));
+}
+
+void ReleaseUiLock() {
+  if (std::shared_ptr<std::timed_mutex> lock = Current(false)) lock->unlock();
+}
+
+UiConversation::UiConversation(const std::string& desktop) : lock_(Current(true)) {
+  if (lock_) lock_->lock();  // without memory for the lock, nothing to serialise on
   std::lock_guard<std::mutex> guard(g_record);
   g_holder = qv::ui::CurrentThreadKey();
   g_holderDesktop = desktop;
@@ -31,7 +58,7 @@ UiConversation::~UiConversation() {
     g_holder = 0;
     g_holderDesktop.clear();
   }
-  g_uiLock.unlock();
+  if (lock_) lock_->unlock();
 }
 
 std::string HolderDesktop() {

@@ -4,9 +4,20 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 
 namespace qv::protocol {
+
+// The process's UI lock: created by start-up in the desktop role and deleted
+// by rundown; a conversation in a process that was not started creates it.
+bool CreateUiLock();  // a second call keeps the first lock; false on failure
+void DeleteUiLock();  // a conversation holding it keeps it until it ends
+bool UiLockExists();
+// Waits at most `timeoutMs`; false when it was not taken or does not exist.
+bool AcquireUiLock(uint32_t timeoutMs);
+void ReleaseUiLock();
 
 // Takes the lock and records the calling thread and the desktop it prompts
 // on; the destructor clears the record and releases the lock.
@@ -16,6 +27,9 @@ class UiConversation {
   ~UiConversation();
   UiConversation(const UiConversation&) = delete;
   UiConversation& operator=(const UiConversation&) = delete;
+
+ private:
+  std::shared_ptr<std::timed_mutex> lock_;
 };
 
 // The holder's desktop name, empty when no thread holds a conversation.
