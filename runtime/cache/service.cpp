@@ -51,44 +51,31 @@ QVSTATUS CallForBuffer(DMHANDLE handle, const wire::Request& req, CM_CRED_BUFFER
 }
 
 // The certificate store's desktop calls: open, one call, close.
-QVSTATUS ViaGetDesktopCred(uint32_t item, CM_CRED_BUFFER* out) {
+template <typename Call>
+QVSTATUS ViaCache(const Call& call) {
   DMHANDLE h = nullptr;
   QVSTATUS status = DMOpenCache(&h);
   if (status == QV_OK) {
-    status = DMDesktopGetDesktopCreds(h, item, out);
+    status = call(h);
     DMCloseCache(&h);
   }
   return status;
+}
+
+QVSTATUS ViaGetDesktopCred(uint32_t item, CM_CRED_BUFFER* out) {
+  return ViaCache([&](DMHANDLE h) { return DMDesktopGetDesktopCreds(h, item, out); });
 }
 
 QVSTATUS ViaStoreSessionCert(const char* user, const char* domain, const CM_CRED_BUFFER* text) {
-  DMHANDLE h = nullptr;
-  QVSTATUS status = DMOpenCache(&h);
-  if (status == QV_OK) {
-    status = DMDesktopStoreSessionCert(h, user, domain, text);
-    DMCloseCache(&h);
-  }
-  return status;
+  return ViaCache([&](DMHANDLE h) { return DMDesktopStoreSessionCert(h, user, domain, text); });
 }
 
 QVSTATUS ViaGetSessionCert(const char* user, const char* domain, CM_CRED_BUFFER* out) {
-  DMHANDLE h = nullptr;
-  QVSTATUS status = DMOpenCache(&h);
-  if (status == QV_OK) {
-    status = DMDesktopGetSessionCert(h, user, domain, out);
-    DMCloseCache(&h);
-  }
-  return status;
+  return ViaCache([&](DMHANDLE h) { return DMDesktopGetSessionCert(h, user, domain, out); });
 }
 
 QVSTATUS ViaClearSessionCerts() {
-  DMHANDLE h = nullptr;
-  QVSTATUS status = DMOpenCache(&h);
-  if (status == QV_OK) {
-    status = DMClearSessionCerts(h);
-    DMCloseCache(&h);
-  }
-  return status;
+  return ViaCache([](DMHANDLE h) { return DMClearSessionCerts(h); });
 }
 
 const CMCacheDispatch kServiceDispatch = {ViaGetDesktopCred, ViaStoreSessionCert, ViaGetSessionCert,
