@@ -317,8 +317,13 @@ QVSTATUS RunChallenge(QVNetSession* session, int socket, const uint8_t* peerCert
   return result;
 }
 
-extern "C" QVSTATUS AMSubauthAuthenticateUser(char* user, char* domain, const char* workstation) {
-  QV_TRACE(2, 6, kModule, "Entering AMSubauthAuthenticateUser");
+namespace {
+
+// Opens a session to the workstation's client port, runs `conversation` on it
+// and closes it; a session that cannot be opened is logged and its status
+// returned.
+template <typename Conversation>
+QVSTATUS OnWorkstationSession(const char* workstation, Conversation conversation) {
   SMPeerCert peer{};
   int socket = -1;
   SMSession* session = nullptr;
@@ -327,28 +332,32 @@ extern "C" QVSTATUS AMSubauthAuthenticateUser(char* user, char* domain, const ch
   if (status != QV_OK) {
     Plain(status, nullptr, 0);
   } else {
-    status = RunChallenge(session, socket, peer.pbCert, peer.dwCertLen, user, domain, workstation);
+    status = conversation(session, socket, peer);
     SMDeleteContext(socket, session);
   }
   SMFreePeerCert(&peer);
+  return status;
+}
+
+}  // namespace
+
+extern "C" QVSTATUS AMSubauthAuthenticateUser(char* user, char* domain, const char* workstation) {
+  QV_TRACE(2, 6, kModule, "Entering AMSubauthAuthenticateUser");
+  QVSTATUS status = OnWorkstationSession(
+      workstation, [&](SMSession* session, int socket, const SMPeerCert& peer) {
+        return RunChallenge(session, socket, peer.pbCert, peer.dwCertLen, user, domain,
+                            workstation);
+      });
   QV_TRACE(4, 6, kModule, "Leaving AMSubauthAuthenticateUser, ret=0x%08X", status);
   return status;
 }
 
 extern "C" QVSTATUS AMSubauthTest(const char* workstation) {
   QV_TRACE(2, 6, kModule, "Entering AMSubauthTest");
-  SMPeerCert peer{};
-  int socket = -1;
-  SMSession* session = nullptr;
-  QVSTATUS status =
-      SMClientOpenSession(workstation, KelClientPort, 0, 0, &peer, &socket, &session);
-  if (status != QV_OK) {
-    Plain(status, nullptr, 0);
-  } else {
-    status = SendAuthenticationSuccessful(session, socket);
-    SMDeleteContext(socket, session);
-  }
-  SMFreePeerCert(&peer);
+  QVSTATUS status = OnWorkstationSession(
+      workstation, [](SMSession* session, int socket, const SMPeerCert&) {
+        return SendAuthenticationSuccessful(session, socket);
+      });
   QV_TRACE(4, 6, kModule, "Leaving AMSubauthTest, ret=0x%08X", status);
   return status;
 }
