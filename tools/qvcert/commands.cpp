@@ -213,49 +213,43 @@ int WriteOutput(Context& c, const char* option, const uint8_t* data, size_t n) {
   return c.Fail("cannot write " + c.Get(option));
 }
 
-// The --subject name and a new key, written to --key. The caller frees both
-// (either may be null) whatever the result.
-int NewSubjectKey(Context& c, X509_NAME** name, EVP_PKEY** key) {
-  *key = nullptr;
-  *name = qv::cert::ParseNameText(c.Get("subject"));
-  if (!*name) return c.Fail("bad --subject");
-  *key = qv::cert::GenerateRsaKey();
-  return *key ? WriteKeyFile(c, c.Get("key"), *key) : c.Fail("cannot generate a key");
+// The --subject name and a new key, written to --key; then `make` turns them
+// into the DER written to the file named by `output` (`failure` when it
+// cannot).
+template <typename Make>
+int CreateWithNewKey(Context& c, const char* output, const char* failure, Make make) {
+  X509_NAME* name = qv::cert::ParseNameText(c.Get("subject"));
+  if (!name) return c.Fail("bad --subject");
+  EVP_PKEY* key = qv::cert::GenerateRsaKey();
+  int rc = key ? WriteKeyFile(c, c.Get("key"), key) : c.Fail("cannot generate a key");
+  Bytes der;
+  if (rc == kExitOk) {
+    if (!make(name, key, &der))
+      rc = c.Fail(failure);
+    else
+      rc = WriteOutput(c, output, der.data(), der.size());
+  }
+  EVP_PKEY_free(key);
+  X509_NAME_free(name);
+  return rc;
 }
 
 int RootCreate(Context& c) {
   const int64_t days = Days(c, 3650);
   if (days < 0) return c.Fail("bad --days");
-  X509_NAME* name = nullptr;
-  EVP_PKEY* key = nullptr;
-  int rc = NewSubjectKey(c, &name, &key);
-  Bytes der;
-  if (rc == kExitOk) {
-    qv::cert::IssueOptions o{qv::cert::Now() - 300, qv::cert::Now() + days * 86400, true};
-    if (qv::cert::IssueCert(name, key, nullptr, key, o, &der) != QV_OK)
-      rc = c.Fail("cannot create the certificate");
-    else
-      rc = WriteOutput(c, "cert", der.data(), der.size());
-  }
-  EVP_PKEY_free(key);
-  X509_NAME_free(name);
-  return rc;
+  return CreateWithNewKey(c, "cert", "cannot create the certificate",
+                          [days](X509_NAME* name, EVP_PKEY* key, Bytes* der) {
+                            qv::cert::IssueOptions o{qv::cert::Now() - 300,
+                                                     qv::cert::Now() + days * 86400, true};
+                            return qv::cert::IssueCert(name, key, nullptr, key, o, der) == QV_OK;
+                          });
 }
 
 int DcRequest(Context& c) {
-  X509_NAME* name = nullptr;
-  EVP_PKEY* key = nullptr;
-  int rc = NewSubjectKey(c, &name, &key);
-  Bytes der;
-  if (rc == kExitOk) {
-    if (qv::cert::MakeRequest(key, name, &der) != QV_OK)
-      rc = c.Fail("cannot create the request");
-    else
-      rc = WriteOutput(c, "request", der.data(), der.size());
-  }
-  EVP_PKEY_free(key);
-  X509_NAME_free(name);
-  return rc;
+  return CreateWithNewKey(c, "request", "cannot create the request",
+                          [](X509_NAME* name, EVP_PKEY* key, Bytes* der) {
+                            return qv::cert::MakeRequest(key, name, der) == QV_OK;
+                          });
 }
 
 int Issue(Context& c) {
