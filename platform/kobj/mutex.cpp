@@ -88,6 +88,23 @@ WaitResult Acquire(const std::string& path, std::uint64_t dev, std::uint64_t ino
   return was_held ? WaitResult::Abandoned : WaitResult::Signaled;
 }
 
+// Opens or creates the control file and, when that succeeds, stores it in
+// the handle's fields (which must be closed).
+OpenStatus OpenMutexFile(std::string_view name, bool create, Access access,
+                         const internal::UnderGuard& under_guard, int& fd, std::uint64_t& dev,
+                         std::uint64_t& ino, std::string& path, Block*& block) {
+  internal::ObjFile file;
+  const OpenStatus s =
+      internal::OpenObjFile(internal::Kind::Mutex, name, create, access, under_guard, file);
+  if (!IsOpen(s)) return s;
+  fd = file.fd;
+  dev = file.dev;
+  ino = file.ino;
+  path = std::move(file.path);
+  block = file.block;
+  return s;
+}
+
 }  // namespace
 
 Mutex::~Mutex() { Close(); }
@@ -109,36 +126,20 @@ Mutex& Mutex::operator=(Mutex&& other) noexcept {
 
 OpenStatus Mutex::Create(std::string_view name, bool initial_owner, Access access) {
   Close();
-  internal::ObjFile file;
-  const OpenStatus s = internal::OpenObjFile(
-      internal::Kind::Mutex, name, true, access,
+  return OpenMutexFile(
+      name, true, access,
       [initial_owner](internal::ObjFile& f, bool is_new) {
         // Taken under the guard, so no other handle can get in first.
         if (is_new && initial_owner && Acquire(f.path, f.dev, f.ino, f.block, 0) != WaitResult::Signaled)
           return OpenStatus::Failed;
         return is_new ? OpenStatus::Created : OpenStatus::AlreadyExists;
       },
-      file);
-  if (!IsOpen(s)) return s;
-  fd_ = file.fd;
-  dev_ = file.dev;
-  ino_ = file.ino;
-  path_ = std::move(file.path);
-  block_ = file.block;
-  return s;
+      fd_, dev_, ino_, path_, block_);
 }
 
 OpenStatus Mutex::Open(std::string_view name) {
   Close();
-  internal::ObjFile file;
-  const OpenStatus s = internal::OpenObjFile(internal::Kind::Mutex, name, false, Access::Owner, nullptr, file);
-  if (!IsOpen(s)) return s;
-  fd_ = file.fd;
-  dev_ = file.dev;
-  ino_ = file.ino;
-  path_ = std::move(file.path);
-  block_ = file.block;
-  return s;
+  return OpenMutexFile(name, false, Access::Owner, nullptr, fd_, dev_, ino_, path_, block_);
 }
 
 void Mutex::Close() {
