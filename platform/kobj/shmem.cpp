@@ -50,6 +50,35 @@ OpenStatus OpenSegment(const std::string& shm_name, internal::Block& block, bool
   return OpenStatus::AlreadyExists;
 }
 
+// Creates (size and access apply to a new object) or opens the object's
+// control file and segment and, when that succeeds, stores them in the
+// handle's fields (which must be closed). Open answers Opened where Create
+// answers AlreadyExists.
+OpenStatus OpenMemory(std::string_view name, bool create, std::size_t size, Access access, int& fd,
+                      int& shm_fd, std::string& path, std::string& shm_name,
+                      std::size_t& actual_size) {
+  const std::string segment = internal::SegmentName(internal::EncodeName(name));
+  int segment_fd = -1;
+  std::size_t actual = 0;
+  internal::ObjFile file;
+  const OpenStatus s = internal::OpenObjFile(
+      internal::Kind::Memory, name, create, access,
+      [&](internal::ObjFile& f, bool is_new) {
+        const OpenStatus seg =
+            OpenSegment(segment, *f.block, is_new, size, access, &segment_fd, &actual);
+        return !create && seg == OpenStatus::AlreadyExists ? OpenStatus::Opened : seg;
+      },
+      file);
+  if (!IsOpen(s)) return s;
+  ::munmap(file.block, internal::kBlockFileSize);  // the state is only needed while opening
+  fd = file.fd;
+  shm_fd = segment_fd;
+  path = std::move(file.path);
+  shm_name = segment;
+  actual_size = actual;
+  return s;
+}
+
 }  // namespace
 
 SharedView::~SharedView() { Unmap(); }
@@ -93,47 +122,12 @@ OpenStatus SharedMemory::Create(std::string_view name, std::size_t size, Access 
   Close();
   if (size == 0 || size > static_cast<std::size_t>(std::numeric_limits<off_t>::max()))
     return OpenStatus::InvalidArgument;
-  const std::string shm_name = internal::SegmentName(internal::EncodeName(name));
-  int shm_fd = -1;
-  std::size_t actual = 0;
-  internal::ObjFile file;
-  const OpenStatus s = internal::OpenObjFile(
-      internal::Kind::Memory, name, true, access,
-      [&](internal::ObjFile& f, bool is_new) {
-        return OpenSegment(shm_name, *f.block, is_new, size, access, &shm_fd, &actual);
-      },
-      file);
-  if (!IsOpen(s)) return s;
-  ::munmap(file.block, internal::kBlockFileSize);  // the state is only needed while opening
-  fd_ = file.fd;
-  shm_fd_ = shm_fd;
-  path_ = std::move(file.path);
-  shm_name_ = shm_name;
-  size_ = actual;
-  return s;
+  return OpenMemory(name, true, size, access, fd_, shm_fd_, path_, shm_name_, size_);
 }
 
 OpenStatus SharedMemory::Open(std::string_view name) {
   Close();
-  const std::string shm_name = internal::SegmentName(internal::EncodeName(name));
-  int shm_fd = -1;
-  std::size_t actual = 0;
-  internal::ObjFile file;
-  const OpenStatus s = internal::OpenObjFile(
-      internal::Kind::Memory, name, false, Access::Owner,
-      [&](internal::ObjFile& f, bool is_new) {
-        const OpenStatus seg = OpenSegment(shm_name, *f.block, is_new, 0, Access::Owner, &shm_fd, &actual);
-        return seg == OpenStatus::AlreadyExists ? OpenStatus::Opened : seg;
-      },
-      file);
-  if (!IsOpen(s)) return s;
-  ::munmap(file.block, internal::kBlockFileSize);
-  fd_ = file.fd;
-  shm_fd_ = shm_fd;
-  path_ = std::move(file.path);
-  shm_name_ = shm_name;
-  size_ = actual;
-  return s;
+  return OpenMemory(name, false, 0, Access::Owner, fd_, shm_fd_, path_, shm_name_, size_);
 }
 
 void SharedMemory::Close() {
