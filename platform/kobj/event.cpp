@@ -9,8 +9,6 @@
 
 namespace qv::kobj {
 
-using internal::Block;
-
 Event::~Event() { Close(); }
 
 Event::Event(Event&& other) noexcept { *this = std::move(other); }

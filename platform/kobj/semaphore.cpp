@@ -9,8 +9,6 @@
 
 namespace qv::kobj {
 
-using internal::Block;
-
 Semaphore::~Semaphore() { Close(); }
 
 Semaphore::Semaphore(Semaphore&& other) noexcept { *this = std::move(other); }

@@ -20,7 +20,7 @@ size_t NssBufferSize(int name) {
   return n > 0 ? static_cast<size_t>(n) : 4096;
 }
 
-// Runs a getXXX_r lookup, doubling the buffer on ERANGE (up to 1 MiB); on
+// Runs a get*_r lookup, doubling the buffer on ERANGE while under 1 MiB; on
 // success hands the entry to use while the buffer still backs it. False when
 // the entry is unknown or the lookup fails.
 template <typename Entry, typename Lookup, typename Use>
