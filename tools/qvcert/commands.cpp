@@ -237,12 +237,12 @@ int CreateWithNewKey(Context& c, const char* output, const char* failure, Make m
 int RootCreate(Context& c) {
   const int64_t days = Days(c, 3650);
   if (days < 0) return c.Fail("bad --days");
-  return CreateWithNewKey(c, "cert", "cannot create the certificate",
-                          [days](X509_NAME* name, EVP_PKEY* key, Bytes* der) {
-                            qv::cert::IssueOptions o{qv::cert::Now() - 300,
-                                                     qv::cert::Now() + days * 86400, true};
-                            return qv::cert::IssueCert(name, key, nullptr, key, o, der) == QV_OK;
-                          });
+  return CreateWithNewKey(
+      c, "cert", "cannot create the certificate",
+      [days](X509_NAME* name, EVP_PKEY* key, Bytes* der) {
+        qv::cert::IssueOptions o{qv::cert::Now() - 300, qv::cert::Now() + days * 86400, true};
+        return qv::cert::IssueCert(name, key, nullptr, key, o, der) == QV_OK;
+      });
 }
 
 int DcRequest(Context& c) {

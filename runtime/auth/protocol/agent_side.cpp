@@ -327,8 +327,7 @@ QVSTATUS OnWorkstationSession(const char* workstation, Conversation conversation
   SMPeerCert peer{};
   int socket = -1;
   SMSession* session = nullptr;
-  QVSTATUS status =
-      SMClientOpenSession(workstation, KelClientPort, 0, 0, &peer, &socket, &session);
+  QVSTATUS status = SMClientOpenSession(workstation, KelClientPort, 0, 0, &peer, &socket, &session);
   if (status != QV_OK) {
     Plain(status, nullptr, 0);
   } else {
@@ -343,19 +342,18 @@ QVSTATUS OnWorkstationSession(const char* workstation, Conversation conversation
 
 extern "C" QVSTATUS AMSubauthAuthenticateUser(char* user, char* domain, const char* workstation) {
   QV_TRACE(2, 6, kModule, "Entering AMSubauthAuthenticateUser");
-  QVSTATUS status = OnWorkstationSession(
-      workstation, [&](SMSession* session, int socket, const SMPeerCert& peer) {
-        return RunChallenge(session, socket, peer.pbCert, peer.dwCertLen, user, domain,
-                            workstation);
-      });
+  QVSTATUS status = OnWorkstationSession(workstation, [&](SMSession* session, int socket,
+                                                          const SMPeerCert& peer) {
+    return RunChallenge(session, socket, peer.pbCert, peer.dwCertLen, user, domain, workstation);
+  });
   QV_TRACE(4, 6, kModule, "Leaving AMSubauthAuthenticateUser, ret=0x%08X", status);
   return status;
 }
 
 extern "C" QVSTATUS AMSubauthTest(const char* workstation) {
   QV_TRACE(2, 6, kModule, "Entering AMSubauthTest");
-  QVSTATUS status = OnWorkstationSession(
-      workstation, [](SMSession* session, int socket, const SMPeerCert&) {
+  QVSTATUS status =
+      OnWorkstationSession(workstation, [](SMSession* session, int socket, const SMPeerCert&) {
         return SendAuthenticationSuccessful(session, socket);
       });
   QV_TRACE(4, 6, kModule, "Leaving AMSubauthTest, ret=0x%08X", status);
