@@ -203,9 +203,14 @@ TEST_F(TransportTest, ClientTimesOutOnASlowServer) {
   Start(Held, &gate);
   std::vector<uint8_t> reply;
   EXPECT_EQ(Call(kEndpoint, {1}, &reply, 300), kRpcCallTimeout);
-  std::lock_guard<std::mutex> lock(gate.mutex);
-  gate.open = true;
-  gate.cv.notify_all();
+  {
+    std::lock_guard<std::mutex> lock(gate.mutex);
+    gate.open = true;
+    gate.cv.notify_all();
+  }
+  // The held call still uses the gate: stop the server while it exists.
+  DestroyServer(server_);
+  server_ = nullptr;
 }
 
 TEST_F(TransportTest, CallerIdentityAndProtocolSequence) {
