@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "qvnetmsg.h"
+#include "runtime/message/message_test_util.h"
 #include "runtime/message/socketpair_session.h"
 
 namespace {
@@ -12,18 +13,8 @@ namespace {
 using qv::netmsg::SocketSession;
 using qv::netmsg::SocketSessionPair;
 
-struct Msg {
-  HQVEXTOBJ h = nullptr;
-  ~Msg() { errQVNetMsgDestroy(h); }
-};
-
-std::string Write(HQVEXTOBJ h) {
-  size_t length = 0;
-  EXPECT_EQ(errQVExtObjExternalSize(h, &length), QV_OK);
-  std::string text(length, '\0');
-  EXPECT_EQ(NetMsgWriteToBuffer(h, text.data(), &length), QV_OK);
-  return text;
-}
+using qv::netmsg::testing::Msg;
+using qv::netmsg::testing::Write;
 
 class NetMsgTest : public ::testing::Test {
  protected:

@@ -5,22 +5,13 @@
 #include <string>
 
 #include "qvprotocol.h"
+#include "runtime/message/message_test_util.h"
 #include "runtime/message/socketpair_session.h"
 
 namespace {
 
-struct Msg {
-  HQVEXTOBJ h = nullptr;
-  ~Msg() { errQVNetMsgDestroy(h); }
-};
-
-std::string Write(HQVEXTOBJ h) {
-  size_t length = 0;
-  EXPECT_EQ(errQVExtObjExternalSize(h, &length), QV_OK);
-  std::string text(length, '\0');
-  EXPECT_EQ(NetMsgWriteToBuffer(h, text.data(), &length), QV_OK);
-  return text;
-}
+using qv::netmsg::testing::Msg;
+using qv::netmsg::testing::Write;
 
 void Parse(const std::string& text, Msg& m) {
   ASSERT_EQ(errQVNetMsgCreateFromBuffer(&m.h, text.data(), text.size()), QV_OK) << text;

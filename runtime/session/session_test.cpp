@@ -21,6 +21,7 @@
 
 #include "platform/eventtext/eventtext.h"
 #include "platform/paths/paths.h"
+#include "platform/paths/test_root.h"
 #include "platform/registry/registry.h"
 #include "platform/resolver/netsock.h"
 #include "platform/ui/ui.h"
@@ -37,20 +38,8 @@ using namespace std::chrono_literals;
 constexpr uint32_t kLoopback = 0x0100007Fu;
 
 // One private root for the whole binary: the event file is found there.
-class RootEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    char tmpl[] = "/tmp/qvsession.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    setenv("TAVRIK_ROOT", root_.c_str(), 1);
-    setenv("TAVRIK_EVENT_SYSLOG", "0", 1);
-    qv::paths::SetRootForProcess(root_);
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-  std::string root_;
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new RootEnvironment);
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(
+    new qv::paths::testing::PrivateRootEnvironment("qvsession"));
 
 void SetDword(const char* name, uint32_t v) {
   qv::reg::Key key;

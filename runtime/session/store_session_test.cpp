@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/paths/paths.h"
+#include "platform/paths/test_root.h"
 #include "platform/registry/registry.h"
 #include "qvcert.h"
 #include "qvnetmsg.h"
@@ -54,20 +55,8 @@ void Answer(SMSessionInfo* info) {
 }
 
 // A private root for this binary: the store's registry keys and files.
-class RootEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    char tmpl[] = "/tmp/qvstore.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    setenv("TAVRIK_ROOT", root_.c_str(), 1);
-    setenv("TAVRIK_EVENT_SYSLOG", "0", 1);
-    qv::paths::SetRootForProcess(root_);
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-  std::string root_;
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new RootEnvironment);
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(
+    new qv::paths::testing::PrivateRootEnvironment("qvstore"));
 
 TEST(StoreSessionTest, AgentAndWorkstationFromTheStoreExchangeFrames) {
   const fx::Credentials& c = fx::Get();
