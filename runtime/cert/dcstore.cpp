@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <limits>
 #include <mutex>
 #include <string>
@@ -30,6 +32,16 @@ std::mutex g_watcherMutex;
 std::thread g_watcher;
 std::atomic<bool> g_stopWatcher{false};
 std::atomic<bool> g_watcherRunning{false};
+// Set by the watcher once its notification is in place (or failed to be).
+std::mutex g_readyMutex;
+std::condition_variable g_readyCv;
+bool g_watchReady = false;
+
+void MarkWatchReady() {
+  std::lock_guard<std::mutex> lock(g_readyMutex);
+  g_watchReady = true;
+  g_readyCv.notify_all();
+}
 
 using namespace qv::reg;
 
@@ -60,10 +72,18 @@ void StartWatcher() {
   if (g_watcher.joinable()) return;
   g_stopWatcher = false;
   g_watcherRunning = true;
+  {
+    std::lock_guard<std::mutex> ready(g_readyMutex);
+    g_watchReady = false;
+  }
   g_watcher = std::thread([] {
     WaitforChange();
     g_watcherRunning = false;
+    MarkWatchReady();
   });
+  // A change made after start-up returns must not fall before the watch.
+  std::unique_lock<std::mutex> ready(g_readyMutex);
+  g_readyCv.wait_for(ready, std::chrono::seconds(5), [] { return g_watchReady; });
 }
 
 void StopWatcher() {
@@ -175,6 +195,7 @@ QVSTATUS WaitforChange(void) {
     CM_LEAVE(kModule, "WaitforChange", QVS_CM_REGISTRY);
     return QVS_CM_REGISTRY;
   }
+  MarkWatchReady();
   QVSTATUS status = QV_OK;
   while ((status == QV_OK || status == QVE_CM_NO_DC_CERT) && !g_stopWatcher) {
     KeyWatch::Result r = watch.Wait(kWatchPollMs);
