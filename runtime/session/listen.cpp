@@ -1,10 +1,12 @@
 // Listening loop and connection threads.
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <list>
 #include <memory>
@@ -30,9 +32,25 @@ constexpr const char* kNotifyCaption = "Quillon Authentication";
 constexpr uint32_t kNotifyStyle = 0x240010;
 constexpr uint32_t kEventCategory = 9;
 
+// How long a stopping listener waits for its connection threads to end.
+constexpr auto kConnectionDrain = std::chrono::seconds(10);
+
 // Connection threads of one listener; outlives the listener while any runs.
 struct ListenerState {
   std::atomic<uint32_t> active{0};
+  std::mutex mutex;
+  std::condition_variable ended;
+
+  void Leave() {
+    std::lock_guard<std::mutex> lock(mutex);
+    active.fetch_sub(1);
+    ended.notify_all();
+  }
+  // False when threads still run after `bound`.
+  bool Drain(std::chrono::seconds bound) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return ended.wait_for(lock, bound, [this] { return active.load() == 0; });
+  }
 };
 
 struct ConnectionRecord {
@@ -99,11 +117,15 @@ void RunConnection(ConnectionRecord* rec) {
     }
     LogConnectionFailure(status, rec->peer);
   }
-  rec->state->active.fetch_sub(1);
   SSL_CTX_free(rec->ctx);
+  std::shared_ptr<ListenerState> state = std::move(rec->state);
   delete rec;
   QVTraceMessage(4, kCategory, kModule, __LINE__,
                  "Leaving SMConnectionThread, return code 0x%08X", status);
+  // The thread's own TLS state goes now, not in a thread-exit destructor that
+  // could run while the process is already cleaning up after its listener.
+  OPENSSL_thread_stop();
+  state->Leave();
 }
 
 // Entered before the socket exists, so a stop that comes while the listener
@@ -234,7 +256,7 @@ QVSTATUS ServerListen(SMHandler handler, uint32_t port, int bNotifyUser,
     try {
       std::thread(RunConnection, rec).detach();
     } catch (...) {
-      state->active.fetch_sub(1);
+      state->Leave();
       qv::net::Close(conn);
       SSL_CTX_free(ctx);
       delete rec;
@@ -245,6 +267,9 @@ QVSTATUS ServerListen(SMHandler handler, uint32_t port, int bNotifyUser,
 
   if (Unregister(self)) status = QV_OK;  // ended by SMStopListening
   qv::net::Close(fd);
+  if (!state->Drain(kConnectionDrain))
+    QVTraceMessage(8, kCategory, kModule, __LINE__, "%u sessions still running at the end",
+                   state->active.load());
   SSL_CTX_free(ctx);
   QVTraceMessage(4, kCategory, kModule, __LINE__, "Leaving SMServerListen, return code 0x%08X",
                  status);
