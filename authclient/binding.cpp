@@ -1,6 +1,6 @@
 #include "authclient/binding.h"
 
-#include <dlfcn.h>
+#include "platform/dynlib/dynlib.h"
 
 #include <cctype>
 #include <string>
@@ -25,7 +25,7 @@ std::string LibraryFile(const char* name) {
   return n;
 }
 
-void* DlLookup(void* library, const char* name) { return dlsym(library, name); }
+void* DlLookup(void* library, const char* name) { return qv::dynlib::Entry(library, name); }
 
 }  // namespace
 
@@ -46,11 +46,11 @@ bool FillClientApi(void* (*lookup)(void* context, const char* name), void* conte
 QVSTATUS BindClient(const char* name, ClientBinding* out) {
   *out = ClientBinding{};
   if (!name || !*name) return QVS_AM_AUTHCLIENT_FAILED;
-  void* library = dlopen(LibraryFile(name).c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* library = qv::dynlib::Open(LibraryFile(name));
   if (!library) return QVS_AM_AUTHCLIENT_FAILED;
   ClientApi api;
   if (!FillClientApi(DlLookup, library, &api)) {
-    dlclose(library);
+    qv::dynlib::Close(library);
     return QVS_AM_AUTHCLIENT_FAILED;
   }
   out->library = library;
@@ -59,7 +59,7 @@ QVSTATUS BindClient(const char* name, ClientBinding* out) {
 }
 
 void UnbindClient(ClientBinding* binding) {
-  if (binding->library) dlclose(binding->library);
+  qv::dynlib::Close(binding->library);
   *binding = ClientBinding{};
 }
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "prompt/library.h"
+#include "platform/dynlib/dynlib.h"
 
 namespace qv::prompt {
 namespace {
@@ -15,14 +15,14 @@ TokenpadBinding g_binding;
 
 template <typename Fn>
 bool Find(void* library, const char* name, Fn& entry) {
-  entry = reinterpret_cast<Fn>(LibraryEntry(library, name));
+  entry = qv::dynlib::EntryAs<Fn>(library, name);
   return entry != nullptr;
 }
 
 TokenpadBinding Load() {
   TokenpadBinding b;
   const char* override = std::getenv("TAVRIK_TOKENPAD_LIBRARY");
-  b.library = OpenLibrary(override != nullptr && *override != '\0' ? override : "libtokenpad32.so");
+  b.library = qv::dynlib::Open(override != nullptr && *override != '\0' ? override : "libtokenpad32.so");
   if (b.library == nullptr) return TokenpadBinding();
   bool complete = Find(b.library, "OpenTokenService", b.openTokenService) &&
                   Find(b.library, "CloseTokenService", b.closeTokenService) &&
@@ -33,7 +33,7 @@ TokenpadBinding Load() {
                   Find(b.library, "SetTokenTime", b.setTokenTime) &&
                   Find(b.library, "GetTokenError", b.getTokenError);
   if (!complete) {
-    CloseLibrary(b.library);
+    qv::dynlib::Close(b.library);
     return TokenpadBinding();
   }
   decltype(&::GetDLLInfo) getDllInfo = nullptr;
@@ -65,7 +65,7 @@ const TokenpadBinding& CurrentTokenpad() { return g_binding; }
 
 void UnbindTokenpad() {
   std::lock_guard<std::mutex> guard(g_lock);
-  CloseLibrary(g_binding.library);
+  qv::dynlib::Close(g_binding.library);
   g_binding = TokenpadBinding();
   g_tried = false;
 }

@@ -1,10 +1,10 @@
 #include "runtime/auth/protocol/prompt_binding.h"
 
-#include <dlfcn.h>
 
 #include <mutex>
 #include <string>
 
+#include "platform/dynlib/dynlib.h"
 #include "platform/eventtext/eventtext.h"
 #include "runtime/auth/protocol/roles.h"
 
@@ -33,7 +33,7 @@ const char* PromptLibrary() {
 PromptBinding::~PromptBinding() { Unload(); }
 
 void PromptBinding::Unload() {
-  if (library_ != nullptr) dlclose(library_);
+  qv::dynlib::Close(library_);
   library_ = nullptr;
   init_ = check_ = pin_ = next_ = nullptr;
   close_ = nullptr;
@@ -42,16 +42,16 @@ void PromptBinding::Unload() {
 int32_t PromptBinding::Init(PROMPT_DATA* block) {
   if (library_ == nullptr) {
     std::string name = PromptLibrary();
-    library_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    library_ = qv::dynlib::Open(name);
     if (library_ == nullptr) {
       QV_TRACE(8, 6, kModule, "Cannot load the prompt library %s", name.c_str());
       return -1;
     }
-    init_ = reinterpret_cast<int32_t (*)(PROMPT_DATA*)>(dlsym(library_, "PROMPTUI_Init"));
-    check_ = reinterpret_cast<int32_t (*)(PROMPT_DATA*)>(dlsym(library_, "PROMPTUI_Check"));
-    pin_ = reinterpret_cast<int32_t (*)(PROMPT_DATA*)>(dlsym(library_, "PROMPTUI_Pin"));
-    next_ = reinterpret_cast<int32_t (*)(PROMPT_DATA*)>(dlsym(library_, "PROMPTUI_Next"));
-    close_ = reinterpret_cast<void (*)(PROMPT_DATA*)>(dlsym(library_, "PROMPTUI_Close"));
+    init_ = qv::dynlib::EntryAs<int32_t (*)(PROMPT_DATA*)>(library_, "PROMPTUI_Init");
+    check_ = qv::dynlib::EntryAs<int32_t (*)(PROMPT_DATA*)>(library_, "PROMPTUI_Check");
+    pin_ = qv::dynlib::EntryAs<int32_t (*)(PROMPT_DATA*)>(library_, "PROMPTUI_Pin");
+    next_ = qv::dynlib::EntryAs<int32_t (*)(PROMPT_DATA*)>(library_, "PROMPTUI_Next");
+    close_ = qv::dynlib::EntryAs<void (*)(PROMPT_DATA*)>(library_, "PROMPTUI_Close");
     if (!init_ || !check_ || !pin_ || !next_ || !close_) {
       QV_TRACE(8, 6, kModule, "The prompt library %s lacks an entry", name.c_str());
       Unload();
