@@ -1,10 +1,10 @@
 // Cache service state, start-up and rundown, handles, and the dispatch of
 // the desktop calls to the local cache or to the host.
-#include <unistd.h>
-
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include "platform/rpc/rpc.h"
 #include "runtime/cache/cache_internal.h"
@@ -95,7 +95,7 @@ QVSTATUS StartServer() {
   for (unsigned attempt = 1;; ++attempt) {
     rpc = qv::rpc::RegisterEndpoint(server);
     if (rpc == qv::rpc::kRpcOk || attempt >= attempts) break;
-    ::usleep(g_registerIntervalMs.load() * 1000u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(g_registerIntervalMs.load()));
   }
   if (rpc == qv::rpc::kRpcSecurityFailed) {
     DM_TRACE(8, "SetSecurityDescriptorDacl() failed. Error code = %d", static_cast<int>(rpc));
