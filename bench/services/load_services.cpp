@@ -148,6 +148,19 @@ bool LoadA(int agents, int perAgent, std::chrono::seconds budget) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+    std::printf(
+        "NAME\n    bench_services_load - load on promptsvc and relaysvc over loopback\n\n"
+        "SYNOPSIS\n    bench_services_load [BUILD_DIR]\n\n"
+        "DESCRIPTION\n    In a private root, runs conversation A (agents against one promptsvc,\n"
+        "    with a cached session certificate) with 1, 10 and 50 concurrent agents and\n"
+        "    reports conversations per second with p50 and p99 latency; then conversation\n"
+        "    B: 100 concurrent desktops against one relaysvc with scripted answers,\n"
+        "    checking that every one ends with the right result. BUILD_DIR defaults to\n"
+        "    $QV_BUILD_DIR or the current directory.\n\n"
+        "EXIT STATUS\n    0 when every conversation ended as expected, 1 otherwise.\n");
+    return 0;
+  }
   std::string build =
       argc > 1 ? argv[1] : (std::getenv("QV_BUILD_DIR") ? std::getenv("QV_BUILD_DIR") : ".");
   g_bin = std::filesystem::absolute(build + "/bin").string();
