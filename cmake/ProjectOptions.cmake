@@ -17,3 +17,11 @@ if(QV_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# Shared libraries must resolve every symbol at link time, except in the
+# clang sanitizer builds, whose runtime only the programs carry.
+if(QV_FUZZ OR (QV_SANITIZE AND CMAKE_CXX_COMPILER_ID MATCHES "Clang"))
+  set(QV_LINK_NO_UNDEFINED "")
+else()
+  set(QV_LINK_NO_UNDEFINED "-Wl,-z,defs")
+endif()
