@@ -11,6 +11,18 @@ int PromptMessage(const PROMPT_DATA& block, const std::string& text, uint32_t st
   return ui::ShowMessageBox(kCaption, text, style, timeout);
 }
 
+ui::Dialog PromptDialog(const PROMPT_DATA& block, int templateId, const char* caption,
+                        uint32_t timeoutSeconds) {
+  const uint32_t timeout = (block.bFlags & PROMPT_FLAG_TIMEOUTS) ? timeoutSeconds : 0;
+  ui::Dialog d;
+  d.templateId = templateId;
+  d.caption = caption;
+  d.topmost = (block.bFlags & PROMPT_FLAG_TOPMOST) != 0;
+  d.timeoutSeconds = timeout;
+  d.restartSeconds = timeout != 0 ? kActivityRestart : 0;
+  return d;
+}
+
 int DialogResult(int answer) {
   switch (answer) {
     case ui::kIdOk:

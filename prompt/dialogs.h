@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/ui/ui.h"
 #include "promptdata.h"
 
 namespace qv::prompt {
@@ -51,6 +52,12 @@ int TokenPasswordDialog(PROMPT_DATA& block, bool numeric, std::string& password)
 // time-out flag. Returns the ui layer's answer.
 int PromptMessage(const PROMPT_DATA& block, const std::string& text, uint32_t style,
                   uint32_t timeoutSeconds);
+
+// A dialog of the library: its template and caption, top-most when the block
+// asks, and `timeoutSeconds` (restarted by activity) when the block's
+// time-out flag is set, else no time-out.
+ui::Dialog PromptDialog(const PROMPT_DATA& block, int templateId, const char* caption,
+                        uint32_t timeoutSeconds);
 
 // The result of a dialog for a back end's answer.
 int DialogResult(int answer);

@@ -9,13 +9,8 @@ namespace qv::prompt {
 
 int NextCodeDialog(PROMPT_DATA& block) {
   ui::DialogScope scope;
-  const uint32_t timeout = (block.bFlags & PROMPT_FLAG_TIMEOUTS) ? kNextCodeTimeout : 0;
-  ui::Dialog d;
-  d.templateId = 103;
-  d.caption = "Next Tokencode";
-  d.topmost = (block.bFlags & PROMPT_FLAG_TOPMOST) != 0;
-  d.timeoutSeconds = timeout;
-  d.restartSeconds = timeout != 0 ? kActivityRestart : 0;
+  ui::Dialog d = PromptDialog(block, 103, "Next Tokencode", kNextCodeTimeout);
+  const uint32_t timeout = d.timeoutSeconds;
   d.texts.push_back({0, "The next tokencode is required.", true, ""});
   d.texts.push_back({0, "Enter the next code displayed by your token.", true, ""});
   ui::Field code;

@@ -38,14 +38,9 @@ int PasscodeDialog(PROMPT_DATA& block) {
   ui::DialogScope scope;
   const bool softOffered = (block.dwTokenType & PROMPT_TOKEN_SOFT) != 0;
   const bool editable = (block.bFlags & PROMPT_FLAG_EDIT_USERNAME) != 0;
-  const uint32_t timeout = (block.bFlags & PROMPT_FLAG_TIMEOUTS) ? kPasscodeTimeout : 0;
 
-  ui::Dialog d;
-  d.templateId = 101;
-  d.caption = kCaption;
-  d.topmost = (block.bFlags & PROMPT_FLAG_TOPMOST) != 0;
-  d.timeoutSeconds = timeout;
-  d.restartSeconds = timeout != 0 ? kActivityRestart : 0;
+  ui::Dialog d = PromptDialog(block, 101, kCaption, kPasscodeTimeout);
+  const uint32_t timeout = d.timeoutSeconds;
 
   ui::Choice kind;
   kind.id = kIdKindList;

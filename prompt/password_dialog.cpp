@@ -8,13 +8,7 @@ namespace qv::prompt {
 
 int TokenPasswordDialog(PROMPT_DATA& block, bool numeric, std::string& password) {
   ui::DialogScope scope;
-  const uint32_t timeout = (block.bFlags & PROMPT_FLAG_TIMEOUTS) ? kPasswordTimeout : 0;
-  ui::Dialog d;
-  d.templateId = 105;
-  d.caption = "Enter Password";
-  d.topmost = (block.bFlags & PROMPT_FLAG_TOPMOST) != 0;
-  d.timeoutSeconds = timeout;
-  d.restartSeconds = timeout != 0 ? kActivityRestart : 0;
+  ui::Dialog d = PromptDialog(block, 105, "Enter Password", kPasswordTimeout);
   d.texts.push_back({0, "A token password is required.", true, ""});
   d.texts.push_back({0, "Enter the password to unlock your token.", true, ""});
   ui::Field f;

@@ -66,18 +66,13 @@ int ShowSystemPin(const PROMPT_DATA& block) {
 
 int NewPinDialog(PROMPT_DATA& block) {
   ui::DialogScope scope;
-  const uint32_t timeout = (block.bFlags & PROMPT_FLAG_TIMEOUTS) ? kNewPinTimeout : 0;
   const PinRules rules = RulesOf(block);
   // The entries hold no more than the block's PIN field.
   const std::size_t maxLength =
       static_cast<std::size_t>(std::clamp<int>(block.bMaxPinLen, 0, sizeof block.szNewPin - 1));
 
-  ui::Dialog d;
-  d.templateId = 102;
-  d.caption = "New PIN";
-  d.topmost = (block.bFlags & PROMPT_FLAG_TOPMOST) != 0;
-  d.timeoutSeconds = timeout;
-  d.restartSeconds = timeout != 0 ? kActivityRestart : 0;
+  ui::Dialog d = PromptDialog(block, 102, "New PIN", kNewPinTimeout);
+  const uint32_t timeout = d.timeoutSeconds;
   d.texts.push_back({0, "A new PIN is required.", true, ""});
   d.texts.push_back({kIdPinInstruction, rules.instruction, true, ""});
 
